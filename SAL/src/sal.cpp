@@ -1,0 +1,2 @@
+// Platform layer placeholder: the socket classes are added with the result stream.
+namespace sal { }

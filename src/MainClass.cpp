@@ -1,0 +1,3 @@
+#include "MainClass.h"
+
+int MainClass::main(int, char**) { return 0; }
