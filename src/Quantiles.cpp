@@ -75,11 +75,9 @@ double student_distr(int df, double level) {
     const double* row = studentTable[df - 1];
 
     // The level in whole thousandths, truncated toward zero. A negative
-    // level is no confidence level, so it is never taken as tabulated.
-    if (level >= 0.0) {
-        const int column = tabulatedColumn(std::trunc(1000.0 * level));
-        if (column >= 0) return row[column];
-    }
+    // level is no confidence level and matches no column.
+    const int column = tabulatedColumn(std::trunc(1000.0 * level));
+    if (column >= 0) return row[column];
 
     // Written so that a level that is not a number is refused as well.
     if (!(level >= tableLevels[0] && level <= tableLevels[tableColumns - 1])) {
