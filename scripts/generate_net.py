@@ -808,6 +808,8 @@ public:
     // A copy of every attribute; `copyTransition` decides whether the
     // transition list is copied too.
     %(cls)s(const %(cls)s& %(name)s, bool copyTransition);
+    // A plain copy would bypass the token counters: copies state the flag.
+    %(cls)s(const %(cls)s&) = delete;
     ~%(cls)s() override = default;
     %(cls)s& operator=(const %(cls)s& %(name)s);
 
@@ -938,14 +940,15 @@ DateTime dateTimeFrom(const token_attribute& column) {
     conversions = {
         "string": "%s",
         "int": "XmlMarking::toInt32(%s)",
-        "DateTime": "DateTime(%s)",
+        "DateTime": "XmlMarking::toDateTime(%s)",
         "bool": '%s == "true"',
     }
     lines = []
     for a in attrs:
         read = 'XmlMarking::attribute(element, "%s")' % a.name
         lines.append("    set_%s(%s);" % (a.name, conversions[a.type] % read))
-    out.append("""// Absent attributes read as the empty text: 0 for numbers, false for booleans.
+    out.append("""// Absent attributes read as the empty text: 0 for numbers, false for booleans,
+// the default time for times.
 void %s::readTokenData(xercesc::DOMElement* element) {
 %s
 }

@@ -126,3 +126,7 @@ std::int32_t XmlMarking::toInt32(const std::string& text) {
     if (value > std::numeric_limits<std::int32_t>::max()) return std::numeric_limits<std::int32_t>::max();
     return static_cast<std::int32_t>(value);
 }
+
+DateTime XmlMarking::toDateTime(const std::string& text) {
+    return DateTime::Check(text) ? DateTime(text) : DateTime();
+}

@@ -8,6 +8,8 @@
 
 #include <xercesc/util/XercesDefs.hpp>
 
+#include "DateTime.h"
+
 XERCES_CPP_NAMESPACE_BEGIN
 class DOMElement;
 XERCES_CPP_NAMESPACE_END
@@ -32,4 +34,7 @@ public:
     // when there are none. Values beyond the range saturate.
     static long toLong(const std::string& text);
     static std::int32_t toInt32(const std::string& text);
+    // A time "hh:mm:ss@mm/dd/yyyy"; any other text, the empty one of an
+    // absent attribute among them, gives the default time.
+    static DateTime toDateTime(const std::string& text);
 };
