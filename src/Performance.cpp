@@ -1,0 +1,1 @@
+#include "Performance.h"

@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "MeasureObj.h"
+#include "NetClass.h"
 #include "Simulation.h"
 #include "Transition.h"
 
