@@ -259,7 +259,7 @@ TEST(CommandLineProgram, SeedWords) {
 
 TEST(CommandLineProgram, NetNameFromProgramPath) {
     ScratchDir dir("netname");
-    const std::vector<std::string> args = {"-t", "--mstart", "0"};
+    const std::vector<std::string> args = {"-p", "--fcount", "1", "--lcount", "1"};
     struct Case {
         std::string file;   // copy of the program inside the scratch dir, or empty
         std::string argv0;
@@ -278,18 +278,18 @@ TEST(CommandLineProgram, NetNameFromProgramPath) {
         EXPECT_EQ(r.status, 0) << c.argv0 << ": " << r.err;
         EXPECT_TRUE(contains(r.out, "\nnetname: " + c.name + "\n")) << c.argv0 << "\n" << r.out;
         EXPECT_TRUE(contains(r.out, "Simulation called with arguments\n" + c.argv0 +
-                                        " -t --mstart 0 \n"))
+                                        " -p --fcount 1 --lcount 1 \n"))
             << r.out;
     }
 }
 
 TEST(CommandLineProgram, LoggingSwitch) {
-    ProgramResult off = run({"-t", "--mstart", "0"});
+    ProgramResult off = run({"-p", "--fcount", "1", "--lcount", "1"});
     EXPECT_TRUE(contains(off.out, "\nlogging off\n")) << off.out;
 
     ScratchDir dir("logging");
     ProgramResult missing =
-        testsupport::runProgram(program, {"-l", "--logdir", "missing", "-t", "--mstart", "0"},
+        testsupport::runProgram(program, {"-l", "--logdir", "missing", "-p", "--fcount", "1", "--lcount", "1"},
                                 dir.path());
     EXPECT_EQ(missing.status, 0) << missing.err;
     EXPECT_TRUE(contains(missing.out,
@@ -298,7 +298,7 @@ TEST(CommandLineProgram, LoggingSwitch) {
                          "missing/trans.log*********** trans: could not open!!\n"
                          "missing/server.log*********** server: could not open!!\n"))
         << missing.out;
-    EXPECT_TRUE(contains(missing.out, "Running tokengame from ")) << missing.out;
+    EXPECT_TRUE(contains(missing.out, "Running in profiling mode 1*1\n")) << missing.out;
 
     std::filesystem::create_directory(dir.file("Log"));
     ProgramResult on = testsupport::runProgram(
