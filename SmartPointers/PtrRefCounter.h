@@ -1,1 +1,60 @@
 #pragma once
+#include <atomic>
+
+#include "KernelAssert.h"
+#include "QuickMutex.h"
+
+namespace ReferenceCountedSmartPointer {
+
+// The counter shared by all handles of one object. The active count is the
+// number of owning handles; the inactive count (non-owning references) is
+// kept for completeness and never raised by this system. Counts change
+// atomically, so handles may be copied and released from several threads
+// without taking the lock on the hot path.
+class PtrRefCounter {
+public:
+    PtrRefCounter() = default;
+    PtrRefCounter(const PtrRefCounter&) = delete;
+    PtrRefCounter& operator=(const PtrRefCounter&) = delete;
+
+    // Adds an owning reference unless the object is already released.
+    bool AddActiveRef() {
+        unsigned long n = m_uActiveCount.load(std::memory_order_relaxed);
+        while (n != 0) {
+            if (m_uActiveCount.compare_exchange_weak(n, n + 1, std::memory_order_relaxed)) return true;
+        }
+        return false;
+    }
+
+    // 22: both counts are 0 (delete object and counter); -1: only the active
+    // count is 0 (delete the object); 0: still referenced.
+    int SubtractActiveRef() {
+        unsigned long before = m_uActiveCount.fetch_sub(1, std::memory_order_acq_rel);
+        if (before == 0) {
+            m_uActiveCount.fetch_add(1, std::memory_order_relaxed);
+            KERNEL_ASSERT_TEXT(before > 0, "m_uActiveCount > 0", "SmartPointers/PtrRefCounter", 159);
+        }
+        if (before != 1) return 0;
+        return m_uInactiveCount.load(std::memory_order_acquire) == 0 ? 22 : -1;
+    }
+
+    bool AddInactiveRef();
+    bool SubtractInactiveRef();
+
+    bool IsActive() const { return m_uActiveCount.load(std::memory_order_relaxed) != 0; }
+    bool ShouldThisObjectBeDeleted() const {
+        return m_uActiveCount.load(std::memory_order_relaxed) == 0 &&
+               m_uInactiveCount.load(std::memory_order_relaxed) == 0;
+    }
+    unsigned long activeCount() const { return m_uActiveCount.load(std::memory_order_relaxed); }
+
+    static void* operator new(std::size_t size);
+    static void operator delete(void* p) noexcept;
+
+private:
+    std::atomic<unsigned long> m_uActiveCount{1};
+    std::atomic<unsigned long> m_uInactiveCount{0};
+    ThreadSafe::QuickMutex m_pMutex;
+};
+
+} // namespace ReferenceCountedSmartPointer

@@ -1,1 +1,71 @@
 #pragma once
+#include <iosfwd>
+
+#include "BlockPool.h"
+#include "DateTime.h"
+#include "TokenList.h"
+
+class Transition;
+
+// One scheduled event of one transition: the tokens it will consume, when it
+// fires, with which priority and weight, and whether it is a real firing or
+// only the moment a time guard opens. A binding without tokens is a
+// time-guard placeholder; one without a transition is a plain time stamp.
+class Binding {
+public:
+    static long idCounter;  // the ID of the next binding; never reset
+
+    // Takes ownership of `tokens`.
+    Binding(TokenList* tokens, Transition* t, const DateTime& now);
+    // A time-guard placeholder.
+    Binding(Transition* t, const DateTime& now);
+    // A time stamp for the measures.
+    explicit Binding(const DateTime& time);
+    // A saved event rebuilt with its own ID (idCounter is left alone).
+    Binding(long ID, Transition* t, DateTime time, int priority, double weight, bool fireEvent, TokenList* tokens);
+    Binding(const Binding&) = delete;
+    Binding& operator=(const Binding& other);
+    ~Binding();
+
+    void init(Transition* t, const DateTime& now);
+    void updateTime(const DateTime& now);
+    void convertTempBinding(TokenList* tokens) { boundTokens = tokens; }
+
+    TokenList* getBoundTokens() const { return boundTokens; }
+    Transition* getBoundTransition() const { return boundTransition; }
+    const DateTime& getTime() const { return time; }
+    void setTime(const DateTime& t) { time = t; }
+    int getPriority() const { return priority; }
+    long getID() const { return ID; }
+    double getWeight() const { return weight; }
+    bool isFireEvent() const { return fireEvent; }
+    bool isTempBinding() const { return boundTokens == nullptr; }
+
+    // Event order: earlier time, then higher priority, then older binding.
+    bool operator<(const Binding& b) const {
+        if (time != b.time) return time < b.time;
+        if (priority != b.priority) return priority > b.priority;
+        return ID < b.ID;
+    }
+    bool operator==(const Binding& b) const { return ID == b.ID; }
+
+    USE_BLOCK_POOL(Binding)
+
+private:
+    TokenList* boundTokens;
+    Transition* boundTransition;
+    DateTime time;
+    int priority;
+    long ID;
+    double weight;
+    bool fireEvent;
+};
+
+std::ostream& operator<<(std::ostream& out, const Binding& b);
+
+// Comparison object of the event lists: orders binding pointers by the
+// bindings' event order.
+template <class T>
+struct DerefLess {
+    bool operator()(const T& a, const T& b) const { return *a < *b; }
+};

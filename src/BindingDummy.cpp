@@ -1,0 +1,7 @@
+#include "BindingDummy.h"
+
+#include <utility>
+
+BindingDummy::BindingDummy(long id, Transition* t, DateTime when, int prio, double w, bool fire,
+                           std::vector<int> ids)
+    : boundTransition(t), time(when), priority(prio), ID(id), weight(w), fireEvent(fire), tokensID(std::move(ids)) {}

@@ -11,3 +11,10 @@
     do {                                                           \
         if (!(cond)) kernelAssertionFailed(#cond, source, line);   \
     } while (0)
+
+// The same with the expression text given explicitly, for assertions whose
+// condition is written differently from the text they are known by.
+#define KERNEL_ASSERT_TEXT(cond, text, source, line)               \
+    do {                                                           \
+        if (!(cond)) kernelAssertionFailed(text, source, line);    \
+    } while (0)

@@ -1,3 +1,38 @@
 #include "MainClass.h"
 
-int MainClass::main(int, char**) { return 0; }
+#include <iostream>
+
+#include "DateTime.h"
+#include "Server.h"
+#include "Token.h"
+#include "Transition.h"
+
+int MainClass::main(int argc, char** argv) {
+    std::cout << "MainClass::main() beginning..." << std::endl;
+    std::cout << "Simulation called with arguments" << std::endl;
+    for (int i = 0; i < argc; ++i) {
+        if (argv[i] != nullptr) std::cout << argv[i];
+        std::cout << ' ';
+    }
+    std::cout << std::endl;
+
+    const DateTime t0 = DateTime::Today();
+    std::cout << "starting simulation at " << t0 << std::endl;
+
+    Server* server = new Server();
+    server->start(argc, argv);
+    delete server;
+
+    const DateTime t1 = DateTime::Today();
+    const int secs = static_cast<int>(t1 - t0);
+    const int days = secs / 86400;
+    const int hours = secs / 3600 - days * 24;
+    const int minutes = secs / 60 - days * 1440 - hours * 60;
+    std::cout << "total simulation time: " << secs << " seconds (" << days << " days, " << hours
+              << " hours, " << minutes << " minutes, " << secs % 60 << " seconds)" << std::endl;
+
+    std::cout << "Total # tokens allocated: " << Token::tokenCounter << std::endl;
+    std::cout << "Max # tokens at the same time: " << Token::maxConcTokenCounter << std::endl;
+    std::cout << "Global fire count: " << Transition::globalFireCount << std::endl;
+    return 0;
+}

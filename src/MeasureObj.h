@@ -1,1 +1,152 @@
 #pragma once
+#include <cstddef>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "DateTime.h"
+#include "DefaultGM.h"
+
+class Binding;
+
+// The samples of one sampling point for the stationary estimator. The
+// estimator analyses all samples collected so far at every call; to keep that
+// call O(1) however long the run, the block keeps running sums instead of the
+// samples: the plain sum in sample order (so the mean is exactly sum / n),
+// Welford's sum of squared deviations for the variance, and whether every
+// partial sum was exactly zero.
+class SampleBlock {
+public:
+    void push_back(double x);
+    void clear();
+    std::size_t size() const { return n; }
+    bool empty() const { return n == 0; }
+    double back() const { return last; }
+    double sum() const { return total; }
+    // Sum of squared deviations from the mean.
+    double squaredDeviations() const { return m2; }
+    bool allPartialSumsZero() const { return allZero; }
+
+private:
+    std::size_t n = 0;
+    double total = 0.0;
+    double runningMean = 0.0;
+    double m2 = 0.0;
+    double last = 0.0;
+    bool allZero = true;
+};
+
+// A series of estimates, one per analysis step. Transient runs read every
+// entry (one per sampling point, cleared at each replication); stationary and
+// RESTART runs only ever read the newest, so there the series keeps just
+// that one and memory stays flat however long the run.
+class EstimateList {
+public:
+    void push_back(double v);
+    void clear() { values.clear(); total = 0; }
+    bool empty() const { return values.empty(); }
+    std::size_t size() const { return values.size(); }
+    double back() const { return values.back(); }
+    double operator[](std::size_t i) const { return values[i]; }
+    std::vector<double>::const_iterator begin() const { return values.begin(); }
+    std::vector<double>::const_iterator end() const { return values.end(); }
+    // Entries ever appended since the last clear.
+    std::size_t appended() const { return total; }
+    void setKeepAll(bool all) { keepAll = all; }
+    bool keepsAll() const { return keepAll; }
+
+private:
+    std::vector<double> values;
+    std::size_t total = 0;
+    bool keepAll = true;
+};
+
+// The abstract base of every performance measure. The generated model
+// supplies how a measure is observed (measure, accumulative, timeaverage,
+// accum); this class keeps the statistics of the observed values: point
+// estimate, variance, confidence interval, relative half-width, the
+// precision decision, and writes the result text.
+class MeasureObj : public DefaultGM {
+public:
+    static const unsigned PREC_LIMIT = 1000;
+
+    MeasureObj(const char* name, NetClass* net, bool watch);
+    ~MeasureObj() override;
+
+    virtual double measure(double dt) = 0;
+    virtual bool accumulative() = 0;
+    virtual bool timeaverage() = 0;
+    virtual void accum(const Binding* binding, double weight) = 0;
+
+    void notify() {}
+    void reset(const DateTime& t);
+    void setLastTime(const DateTime& t) { lastTime = t.FullDateTime(); }
+
+    int getRefCount() const { return reference_count; }
+    void incrementRefCount() { ++reference_count; }
+    void decrementRefCount() { --reference_count; }
+
+    void setPercentRule(bool on) { percent_rule = on; }
+    bool PercentRule() const { return percent_rule; }
+    void setPrecPortion(double p) { PrecPortion = p; }
+    double getPrecPortion() const { return PrecPortion; }
+    void setEpsMax(double e) { EpsMax = e; }
+    double getEpsMax() const { return EpsMax; }
+    bool getWatch() const { return watch; }
+    bool precisionReached() const { return precision_reached; }
+    const std::string& getName() const override { return name; }
+
+    bool getFirstValue() const { return firstValue; }
+    void setFirstValue(bool on) { firstValue = on; }
+
+    bool makeTransientAnalysis(double& alpha, double x, int a, bool atEnd);
+    bool makeStationaryAnalysis(double& alpha, double startSeconds, double nowSeconds);
+    bool measure_reached_precision(unsigned n, unsigned points, bool single);
+    void writeResult(std::ostream& file, std::ostream& console, int mode, const DateTime* start, double* interval);
+
+    // Storage of a run: `points` empty sample blocks and per-point transient
+    // sums (done once, at the first initialisation of a run).
+    void prepareSampling(int points);
+    // Start of a replication or run for a measure whose precision is open:
+    // samples go to the first block, the estimate lists are emptied and every
+    // reading position is set to the beginning. `keepAllEstimates` is false
+    // for stationary and RESTART runs, which read only the newest estimate.
+    void restartAnalysis(bool keepAllEstimates);
+    // The block that receives new samples.
+    SampleBlock& currentSampleBlock() { return SampleBlocks[s_iter]; }
+    bool hasSampleBlock() const { return s_iter < SampleBlocks.size(); }
+
+    const EstimateList& getAveragedMean() const { return AveragedMean; }
+    const EstimateList& getVariance() const { return Variance; }
+    const EstimateList& getDeltaX() const { return DeltaX; }
+    const EstimateList& getEpsilon() const { return Epsilon; }
+    const std::vector<double>& getMeanTransient() const { return mean_transient; }
+    const std::vector<double>& getM2() const { return m2; }
+    const std::vector<SampleBlock>& getSampleBlocks() const { return SampleBlocks; }
+
+protected:
+    std::vector<SampleBlock> SampleBlocks;
+    std::size_t s_iter = 0;
+    // Reading positions into the estimate lists (indices, which stay valid
+    // while the lists grow).
+    std::size_t m_iter = 0, d_iter = 0, v_iter = 0, e_iter = 0;
+    EstimateList AveragedMean;
+    EstimateList Variance;
+    EstimateList DeltaX;
+    EstimateList Epsilon;
+    std::vector<double> mean_transient;
+    std::size_t mean_transient_iter = 0;
+    std::vector<double> m2;
+    std::size_t m2_iter = 0;
+    double firstTime = 0.0;
+    double lastTime = 0.0;
+    double value = 0.0;
+    bool firstValue = true;
+    int reference_count = 0;
+    double EpsMax = 0.0;
+    bool watch;
+    bool percent_rule = false;
+    double PrecPortion = 1.0;
+    bool precision_reached = false;
+    std::string name;
+};

@@ -1,0 +1,135 @@
+#include "NetClass.h"
+
+#include <iostream>
+
+#include "MeasureObj.h"
+#include "Place.h"
+#include "Transition.h"
+
+NetClass::NetClass() {}
+
+// Only the newest generation is reachable through the maps; earlier
+// generations of a rebuilt net stay alive until the program ends.
+NetClass::~NetClass() {
+    for (auto& entry : transitions) delete entry.second;
+    for (auto& entry : places) delete entry.second;
+}
+
+void NetClass::addPlace(Place* p) {
+    places.emplace(p->getName(), p);
+    ++placesGeneration;
+}
+
+void NetClass::addTransition(Transition* t) {
+    transitions.emplace(t->getName(), t);
+    ++transitionsGeneration;
+}
+
+void NetClass::addMeasure(MeasureObj* m) { measureList.push_back(m); }
+
+void NetClass::linkPlaceToTransition(const char* place, const char* transition, int multiplicity) {
+    Transition* t = getTransition(transition);
+    Place* p = getPlace(place);
+    linkIntoTransition(p, t, multiplicity);
+}
+
+void NetClass::linkTransitionToPlace(const char* transition, const char* place, int multiplicity) {
+    Place* p = getPlace(place);
+    Transition* t = getTransition(transition);
+    linkOutOfTransition(t, p, multiplicity);
+}
+
+void NetClass::linkIntoTransition(Place* p, Transition* t, int multiplicity) {
+    p->addOutTransition(t, multiplicity);
+    t->addInPlace(p);
+}
+
+void NetClass::linkOutOfTransition(Transition* t, Place* p, int multiplicity) {
+    t->addOutPlace(p);
+    p->addInTransition(t, multiplicity);
+}
+
+Place* NetClass::getPlace(const char* name) {
+    auto it = places.find(name);
+    if (it == places.end()) {
+        std::cout << "Couldn't find Place: " << name << std::endl;
+        return nullptr;
+    }
+    return it->second;
+}
+
+Place* NetClass::getPlace(const std::string& name) { return getPlace(name.c_str()); }
+
+Place* NetClass::getPlace(const PlaceIdentMap& map, const char* key) {
+    auto it = map.find(key);
+    if (it == map.end()) {
+        std::cout << "Couldn't find Place: " << key << std::endl;
+        return nullptr;
+    }
+    return getPlace(it->second.c_str());
+}
+
+Place* NetClass::getPlace(int id) {
+    for (auto& entry : places)
+        if (entry.second->getID() == id) return entry.second;
+    return nullptr;
+}
+
+Transition* NetClass::getTransition(const char* name) {
+    auto it = transitions.find(name);
+    if (it == transitions.end()) {
+        std::cout << "Couldn't find Transition: " << name << std::endl;
+        return nullptr;
+    }
+    return it->second;
+}
+
+Transition* NetClass::getTransition(int id) {
+    for (auto& entry : transitions)
+        if (entry.second->getID() == id) return entry.second;
+    return nullptr;
+}
+
+std::string NetClass::writeMaps() const {
+    std::string text = "Places:\n";
+    for (const auto& entry : places) text += "\t" + entry.first + " -> " + entry.second->getName() + "\n";
+    text += "Transitions:\n";
+    for (const auto& entry : transitions) text += "\t" + entry.first + " -> " + entry.second->getName() + "\n";
+    return text;
+}
+
+void NetClass::storeMeasureList() { storedMeasureList = measureList; }
+
+// Forgets the current generation without deleting it: the stored measures
+// stay valid and are evaluated again after the rebuild.
+void NetClass::clearMaps() {
+    storeMeasureList();
+    places.clear();
+    transitions.clear();
+    measureList.clear();
+    ++placesGeneration;
+    ++transitionsGeneration;
+}
+
+void NetClass::loadMeasureList(int mode) {
+    measureList.clear();
+    for (MeasureObj* m : storedMeasureList) {
+        if (mode == 0) {
+            measureList.push_back(m);
+        } else if (m->accumulative()) {
+            std::cout << "Warning: accumulative performance measures are only allowed in transient simulation."
+                      << " Ignoring Measure " << m->getName() << std::endl;
+        } else if (!m->timeaverage()) {
+            std::cout << "Warning: instantaneous performance measures are only allowed in transient simulation."
+                      << " Ignoring Measure " << m->getName() << std::endl;
+        } else {
+            measureList.push_back(m);
+        }
+    }
+}
+
+void NetClass::restoreNet(int mode) {
+    buildNet();
+    createTokens();
+    loadMeasureList(mode);
+}

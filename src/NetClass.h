@@ -1,8 +1,88 @@
 #pragma once
-// Placeholder until the net core lands.
+#include <list>
+#include <map>
+#include <string>
+
+#include "Ptr.h"
+#include "TokenList.h"
+
+class Place;
+class Transition;
+class MeasureObj;
+class Simulation;
+class Token;
+
+// The registry of a net: its places and transitions by name, and its
+// performance measures. The generated model derives ImplementedNetClass and
+// fills the net in buildNet() and createTokens().
 class NetClass {
 public:
-    virtual ~NetClass() {}
+    NetClass();
+    NetClass(const NetClass&) = delete;
+    NetClass& operator=(const NetClass&) = delete;
+    virtual ~NetClass();
+
     virtual void buildNet() = 0;
     virtual void createTokens() = 0;
+    // A new, independent copy of a token of the net's colour types.
+    virtual Ptr<Token> copyToken(Ptr<Token> t) = 0;
+    // The same token re-typed to its colour class.
+    virtual Ptr<Token> upcastToken(Ptr<Token> t) = 0;
+
+    void addPlace(Place* p);
+    void addTransition(Transition* t);
+    void addMeasure(MeasureObj* m);
+
+    void linkPlaceToTransition(const char* place, const char* transition, int multiplicity);
+    void linkTransitionToPlace(const char* transition, const char* place, int multiplicity);
+    void linkIntoTransition(Place* p, Transition* t, int multiplicity);
+    void linkOutOfTransition(Transition* t, Place* p, int multiplicity);
+
+    Place* getPlace(const char* name);
+    Place* getPlace(const std::string& name);
+    Place* getPlace(const PlaceIdentMap& places, const char* key);
+    Place* getPlace(const PlaceIdentMap* places, const char* key) { return getPlace(*places, key); }
+    Place* getPlace(int id);
+    Transition* getTransition(const char* name);
+    Transition* getTransition(int id);
+
+    // A by-name place look-up for code that reads the same place at every
+    // event (the generated measures): it answers exactly what getPlace(name)
+    // answers, but remembers the result until the place map changes.
+    struct PlaceCache {
+        unsigned long generation = 0;
+        Place* place = nullptr;
+    };
+    Place* getPlaceCached(const char* name, PlaceCache& cache) {
+        if (cache.generation == placesGeneration && cache.place != nullptr) return cache.place;
+        cache.place = getPlace(name);
+        cache.generation = placesGeneration;
+        return cache.place;
+    }
+
+    const std::map<std::string, Place*>& getPlaces() const { return places; }
+    const std::map<std::string, Transition*>& getTransitions() const { return transitions; }
+    // Changes whenever the transition map changes, so that the engine can keep
+    // the transitions in map order without walking the map at every event.
+    unsigned long getTransitionsGeneration() const { return transitionsGeneration; }
+    std::list<MeasureObj*>& getMeasureList() { return measureList; }
+
+    void setSimulation(Simulation* s) { simulation = s; }
+    Simulation* getSimulation() const { return simulation; }
+
+    std::string writeMaps() const;
+    void storeMeasureList();
+    void clearMaps();
+    void loadMeasureList(int mode);
+    void restoreNet(int mode);
+
+private:
+    std::map<std::string, Place*> places;
+    std::map<std::string, Transition*> transitions;
+    std::list<MeasureObj*> measureList;
+    std::list<MeasureObj*> storedMeasureList;
+    Simulation* simulation = nullptr;
+    // Starts at 1 so that a fresh PlaceCache never matches.
+    unsigned long placesGeneration = 1;
+    unsigned long transitionsGeneration = 1;
 };

@@ -1,1 +1,94 @@
 #pragma once
+// Combined multiple-recursive uniform generator MRG32k3a, divided into
+// streams of 2^127 steps and each stream into substreams of 2^76 steps.
+// Every new RngStream starts where the previous one's stream ends, so
+// streams created in a fixed order from one package seed never overlap
+// and reproduce the same numbers.
+#include <string>
+
+class RngStream {
+public:
+    explicit RngStream(const char* name = "");
+
+    // Starting state of the streams created from now on. Returns false,
+    // after a message on standard error, when the seed is not valid;
+    // nothing changes then.
+    static bool SetPackageSeed(const unsigned long seed[6]);
+
+    // Restarts this stream (stream, substream and current state) at seed.
+    bool SetSeed(const unsigned long seed[6]);
+
+    void ResetStartStream();
+    void ResetStartSubstream();
+    void ResetNextSubstream();
+
+    void SetAntithetic(bool a) { anti = a; }
+    void IncreasedPrecis(bool incp) { incPrec = incp; }
+
+    // Moves the current state by 2^e + c steps; negative e and c go back.
+    void AdvanceState(long e, long c);
+
+    void GetState(unsigned long seed[6]) const;
+    void WriteState() const;
+    void WriteStateFull() const;
+
+    // Uniform number strictly between 0 and 1.
+    double RandU01() { return incPrec ? U01d() : U01(); }
+    // Whole number in [i, j].
+    int RandInt(int i, int j) { return i + static_cast<int>((j - i + 1.0) * RandU01()); }
+
+private:
+    double Cg[6];  // current state
+    double Bg[6];  // start of the current substream
+    double Ig[6];  // start of the stream
+    bool anti;
+    bool incPrec;
+    std::string name;
+
+    // Starting state of the next stream to be created. A constant
+    // initialiser, so it is set before any dynamic initialisation runs and
+    // streams may be created from other translation units' static objects.
+    static double nextSeed[6];
+
+    static constexpr double m1 = 4294967087.0;
+    static constexpr double m2 = 4294944443.0;
+    static constexpr double a12 = 1403580.0;
+    static constexpr double a13n = 810728.0;
+    static constexpr double a21 = 527612.0;
+    static constexpr double a23n = 1370589.0;
+    static constexpr double norm = 2.328306549295728e-10;
+    static constexpr double fact = 5.9604644775390625e-8;
+
+    static bool CheckSeed(const unsigned long seed[6]);
+
+    // One step of the recurrence: every partial product stays below 2^53,
+    // so the double arithmetic is exact.
+    double U01() {
+        double p1 = a12 * Cg[1] - a13n * Cg[0];
+        long k = static_cast<long>(p1 / m1);
+        p1 -= k * m1;
+        if (p1 < 0.0) p1 += m1;
+        Cg[0] = Cg[1]; Cg[1] = Cg[2]; Cg[2] = p1;
+
+        double p2 = a21 * Cg[5] - a23n * Cg[3];
+        k = static_cast<long>(p2 / m2);
+        p2 -= k * m2;
+        if (p2 < 0.0) p2 += m2;
+        Cg[3] = Cg[4]; Cg[4] = Cg[5]; Cg[5] = p2;
+
+        const double u = (p1 > p2) ? (p1 - p2) * norm : (p1 - p2 + m1) * norm;
+        return anti ? (1.0 - u) : u;
+    }
+
+    // Two steps per number, for about 53 bits of precision.
+    double U01d() {
+        double u = U01();
+        if (anti) {
+            // U01() already delivers 1 - u here.
+            u += (U01() - 1.0) * fact;
+            return (u < 0.0) ? u + 1.0 : u;
+        }
+        u += U01() * fact;
+        return (u < 1.0) ? u : u - 1.0;
+    }
+};

@@ -1,0 +1,321 @@
+#include "Simulation.h"
+
+#include <iostream>
+#include <sstream>
+
+#include "KernelAssert.h"
+#include "MainClass.h"
+#include "MeasureObj.h"
+#include "NetClass.h"
+#include "Place.h"
+#include "Transition.h"
+
+Simulation* Simulation::sim = nullptr;
+
+Simulation::Simulation(NetClass* theNet, const std::string& name, const std::string& address, const DateTime& start,
+                       const DateTime& stop, int points, int runMode, bool modelTimeStart, bool percent,
+                       double eps, double interval, unsigned maxSeconds)
+    : nofSampling(points),
+      startIsModelTime(modelTimeStart),
+      percentRule(percent),
+      secmax(maxSeconds),
+      mode(runMode),
+      epsMax(eps),
+      samplingInterval(interval),
+      net(theNet),
+      netname(name),
+      displayaddress(address),
+      currentSimulationTime(start),
+      sampleTime(start),
+      startTime(start),
+      stopTime(stop) {
+    KERNEL_ASSERT(sim == NULL, "src/Simulation", 34);
+    sim = this;
+}
+
+Simulation::~Simulation() {
+    if (measureSocket != nullptr) sendMessage("EXIT;0\n");
+    sim = nullptr;
+}
+
+void Simulation::initMeasureSocket() {
+    if (displayaddress == "NULL") return;
+    std::cout << "Try to connect to: " << displayaddress << std::endl;
+    // No result-port transport is available in this build: the engine runs
+    // without a front end and its messages go to the simulation log.
+    std::cout << "Sim::init Failed to connect to server " << displayaddress << std::endl;
+}
+
+void Simulation::init() {
+    initMeasureSocket();
+    if (measureSocket != nullptr) {
+        std::ostringstream head;
+        head.precision(16);
+        head << "NETNAME;" << netname << "\n" << "XTICKFORMAT;" << (startIsModelTime ? 0 : 3) << "\n";
+        sendMessage(head.str());
+        if (mode == 0) {
+            std::ostringstream s, e;
+            s.precision(16);
+            e.precision(16);
+            s << "STARTTIME;" << startTime.FullDateTime() << "\n";
+            sendMessage(s.str());
+            e << "ENDTIME;" << stopTime.FullDateTime() << "\n";
+            sendMessage(e.str());
+        }
+        std::ostringstream t;
+        t.precision(16);
+        t << "TIME;" << currentSimulationTime.FullDateTime() << "\n";
+        sendMessage(t.str());
+    }
+    net->setSimulation(this);
+    initTransitions();
+    initialised = true;
+}
+
+void Simulation::initTransitions() {
+    Logging* log = MainClass::getLog();
+    if (log->isSimLogging()) log->getSimLog() << "************** starting init()... *****************" << "\n";
+    for (Transition* t : transitionsInOrder()) t->startup();
+}
+
+const std::vector<Transition*>& Simulation::transitionsInOrder() {
+    if (orderedGeneration != net->getTransitionsGeneration()) {
+        orderedTransitions.clear();
+        for (const auto& entry : net->getTransitions()) orderedTransitions.push_back(entry.second);
+        orderedGeneration = net->getTransitionsGeneration();
+    }
+    return orderedTransitions;
+}
+
+void Simulation::initMeasureList(bool first) {
+    for (MeasureObj* m : net->getMeasureList()) {
+        if (first) m->prepareSampling(nofSampling);
+        if (!m->precisionReached()) m->restartAnalysis(mode == 0);
+    }
+}
+
+void Simulation::getFirstBindingsOfAllTransitions(EventList* events, bool all) {
+    Logging* log = MainClass::getLog();
+    for (;;) {
+        events->clear();
+        blocked.clear();
+        DateTime t = DateTime::MAX;
+        int p = 0;
+        for (Transition* transition : transitionsInOrder()) {
+            Binding* b = transition->getNextEvent();
+            if (b == nullptr) continue;
+            if (all) {
+                events->push_back(b);
+                continue;
+            }
+            const DateTime& bt = b->getTime();
+            if (bt < t || (bt == t && p < b->getPriority())) {
+                events->clear();
+                events->push_back(b);
+                t = bt;
+                p = b->getPriority();
+            } else if (bt == t && b->getPriority() == p) {
+                events->push_back(b);
+            }
+        }
+        if (events->empty()) return;
+        const std::size_t n = events->size();
+        for (auto it = events->begin(); it != events->end();) {
+            Binding* b = *it;
+            if (!b->isTempBinding()) {
+                ++it;
+                continue;
+            }
+            if (log->isSimLogging()) {
+                std::fstream& out = log->getSimLog();
+                out << "***********************" << "\n"
+                    << "TempBinding found at " << currentSimulationTime << "\n"
+                    << *b << "\n";
+            }
+            if (!b->getBoundTransition()->convertTimeguardBinding(b)) {
+                blocked.push_back(b);
+                it = events->erase(it);
+            } else {
+                ++it;
+            }
+        }
+        if (blocked.size() != n || n == 0) return;
+        // Every earliest event waits for a time guard that is still closed:
+        // try each of them again one second later.
+        for (auto it = blocked.rbegin(); it != blocked.rend(); ++it) {
+            Transition* owner = (*it)->getBoundTransition();
+            owner->removeBinding(*it, false);
+            owner->addTimeguardBinding(t + 1);
+        }
+    }
+}
+
+Binding* Simulation::resolve_conflicts(EventList& events) {
+    Logging* log = MainClass::getLog();
+    const bool logging = log->isSimLogging();
+    if (logging) {
+        log->getSimLog() << " ******* FIRE ****** " << currentSimulationTime << "\n" << printEventList(events) << "\n";
+    }
+    if (events.empty()) {
+        if (logging) log->getSimLog() << "can't fire..." << "\n";
+        return nullptr;
+    }
+    Binding* chosen = events.front();
+    if (events.size() > 1) {
+        const std::size_t n = events.size();
+        if (logging) {
+            log->getSimLog() << "\n\n\n     ----    !! select randomly !!    ---- \n\n"
+                             << "\t" << n << "\t transitions in conflict:" << "\n";
+        }
+        if (events.front()->getPriority() > 0) {
+            double total = 0.0;
+            for (Binding* b : events) total += b->getWeight();
+            if (logging) log->getSimLog() << "\t total amount of weights = " << total << "\n";
+            const double u = random.randu01() * total;
+            if (logging) log->getSimLog() << "\t randomly selected weight = " << u << "\n";
+            double c = 0.0;
+            chosen = events.back();
+            for (Binding* b : events) {
+                if (u <= c + b->getWeight()) {
+                    chosen = b;
+                    break;
+                }
+                c += b->getWeight();
+            }
+        } else {
+            const int k = random.randint(0, static_cast<long>(n) - 1);
+            if (logging) log->getSimLog() << "\t randomly selected event = " << k << "\n";
+            auto it = events.begin();
+            std::advance(it, k);
+            chosen = *it;
+        }
+        if (logging) log->getSimLog() << "\n\n     ---- !! END of random select !!  ---- \n\n\n";
+    }
+    lastFiredTransition = chosen->getBoundTransition()->getName();
+    return chosen;
+}
+
+void Simulation::updateSimulationTime(const DateTime& t) {
+    if (t == currentSimulationTime) return;
+    currentSimulationTime = t;
+    Logging* log = MainClass::getLog();
+    if (!initialised && log->isSimLogging())
+        log->getSimLog() << "measureOut not initialized, couldn't send Time: " << currentSimulationTime << "\n";
+}
+
+void Simulation::executeEvent(Binding* b) {
+    Logging* log = MainClass::getLog();
+    if (log->isEventLogging()) {
+        log->getEventLog() << "************** EVENT BEGIN *********************" << "\n"
+                           << currentSimulationTime.FullDateTime() << "\n"
+                           << *b << "\n\n";
+    }
+    b->getBoundTransition()->fire(b, restartWeight);
+}
+
+std::string Simulation::printEventList(EventList& events) {
+    std::ostringstream text;
+    text << " ******** ---- EventList ---- ********" << "\n";
+    const Transition* runOwner = nullptr;
+    int more = 0;  // events of the current run written after its first
+    bool cut = false;
+    for (Binding* b : events) {
+        const Transition* owner = b->getBoundTransition();
+        if (runOwner != nullptr && owner != nullptr && runOwner != owner &&
+            runOwner->getName() == owner->getName()) {
+            owner = runOwner;  // another generation's transition of the same name continues the run
+        }
+        if (owner != runOwner) {
+            runOwner = owner;
+            more = 0;
+            cut = false;
+            text << *b << "\n";
+            continue;
+        }
+        if (cut) continue;
+        if (more < MAXCOUNT) {
+            ++more;
+            text << *b << "\n";
+        } else {
+            cut = true;
+            std::cout << "Binding[..., " << b->getBoundTransition()->getName() << ",  ...  ]" << std::endl;
+        }
+    }
+    text << "---- --------- ----" << "\n";
+    return text.str();
+}
+
+void Simulation::sendMessage(const std::string& text) {
+    if (measureSocket == nullptr) {
+        Logging* log = MainClass::getLog();
+        if (log->isSimLogging()) log->getSimLog() << "NO_SOCK: " << text << "\n";
+        return;
+    }
+    // The result-port transport attaches here.
+}
+
+void Simulation::measureOut(DefaultGM*, MeasureObj* m) {
+    if (analysisState == 0) return;
+    Logging* log = MainClass::getLog();
+    // Without a front end and without a simulation log the message would go
+    // nowhere: compose nothing.
+    if (measureSocket == nullptr && !log->isSimLogging()) return;
+    const double mean = m->getAveragedMean().empty() ? 0.0 : m->getAveragedMean().back();
+    const double half = m->getDeltaX().empty() ? 0.0 : m->getDeltaX().back();
+    if (!initialised) {
+        if (log->isSimLogging()) {
+            std::fstream& out = log->getSimLog();
+            std::streamsize old = out.precision(16);
+            out << "meassureOut not initialized for measure object: " << mean << "\n";
+            out.precision(old);
+        }
+        return;
+    }
+    std::ostringstream text;
+    text.precision(16);
+    double t = mode == 2 ? restartTime : (mode == 0 ? sampleTime.FullDateTime() : currentSimulationTime.FullDateTime());
+    text << "TIME;" << t << "\n";
+    if (m->getWatch() && (mode == 0 || !m->accumulative())) {
+        text << m->getName() << "<" << m->getType() << ":Mean>,<-ConfMin>,<+ConfMax>;" << mean << "," << mean - half
+             << "," << mean + half << "\n";
+    }
+    sendMessage(text.str());
+}
+
+void Simulation::measureOut(DefaultGM* element, double value) {
+    Logging* log = MainClass::getLog();
+    if (measureSocket == nullptr && !log->isSimLogging()) return;
+    if (!initialised) {
+        if (log->isSimLogging()) {
+            std::fstream& out = log->getSimLog();
+            std::streamsize old = out.precision(16);
+            out << "meassureOut not initialized: " << value << "\n";
+            out.precision(old);
+        }
+        return;
+    }
+    std::ostringstream text;
+    text.precision(16);
+    text << "TIME;" << currentSimulationTime.FullDateTime() << "\n"
+         << element->getName() << "<" << element->getType() << ">;" << value << "\n";
+    sendMessage(text.str());
+}
+
+void Simulation::displayOut(DefaultGM* element, double value) {
+    Logging* log = MainClass::getLog();
+    if (measureSocket == nullptr && !log->isSimLogging()) return;
+    if (!initialised) {
+        if (log->isSimLogging()) {
+            std::fstream& out = log->getSimLog();
+            std::streamsize old = out.precision(16);
+            out << "displayOut not initialized: " << value << "\n";
+            out.precision(old);
+        }
+        return;
+    }
+    std::ostringstream text;
+    text.precision(16);
+    text << "TIME;" << currentSimulationTime.FullDateTime() << "\n"
+         << element->getName() << "<" << element->getType() << ":Display>;" << value << "\n";
+    sendMessage(text.str());
+}

@@ -1,1 +1,125 @@
 #pragma once
+#include <ctime>
+#include <iosfwd>
+#include <list>
+#include <string>
+#include <vector>
+
+#include "Binding.h"
+#include "DateTime.h"
+#include "RandomWrapper.h"
+
+class NetClass;
+class MeasureObj;
+class Transition;
+class DefaultGM;
+class socket_t;
+
+// The events collected for one step of the run, in the order of the
+// transitions in the net's map.
+typedef std::vector<Binding*> EventList;
+
+// The engine of one run: the simulation clock, the random stream that
+// resolves conflicts, the connection to the front end's result port and the
+// run parameters. Every run mode is built from four steps: collect the
+// earliest events (getFirstBindingsOfAllTransitions), pick one
+// (resolve_conflicts), advance the clock (updateSimulationTime) and fire it
+// (executeEvent). Exactly one engine exists at a time (Simulation::sim).
+class Simulation {
+public:
+    static Simulation* sim;
+
+    Simulation(NetClass* net, const std::string& netname, const std::string& displayaddress, const DateTime& start,
+               const DateTime& stop, int nofSampling, int mode, bool startIsModelTime, bool percentRule,
+               double epsMax, double samplingInterval, unsigned secmax);
+    Simulation(const Simulation&) = delete;
+    Simulation& operator=(const Simulation&) = delete;
+    virtual ~Simulation();
+
+    virtual void init();
+    virtual bool isSingleStep() const { return false; }
+    virtual Binding* resolve_conflicts(EventList& events);
+    virtual void run_transient(double& alpha);
+    virtual void run_stationary(double& alpha);
+    virtual void run_restart(double& alpha, int repeats, double thrmin, double thrmax, int thrnumber);
+    virtual void shutdown();
+    virtual void initMeasureSocket();
+
+    void initTransitions();
+    void initMeasureList(bool first);
+    void getFirstBindingsOfAllTransitions(EventList* events, bool all);
+    void updateSimulationTime(const DateTime& t);
+    void resetCurrentTime() { currentSimulationTime = startTime; }
+    void executeEvent(Binding* b);
+    std::string printEventList(EventList& events);
+
+    // Measure bookkeeping shared by the run modes.
+    void updateAllMeasures(Binding* b, bool accumulate, bool samplingOnly);
+    bool updateSamplingPoints(bool analyse);
+
+    // Messages to the front end (or, without one, to the simulation log).
+    void measureOut(DefaultGM* element, MeasureObj* m);
+    void measureOut(DefaultGM* element, double value);
+    void displayOut(DefaultGM* element, double value);
+
+    const DateTime& getCurrentSimulationTime() const { return currentSimulationTime; }
+    socket_t* getMeasureSocket() { return measureSocket; }
+    bool hasMeasureSocket() const { return measureSocket != nullptr; }
+    const std::string& getLastFiredTransition() const { return lastFiredTransition; }
+    int getAnalysisState() const { return analysisState; }
+    int getMode() const { return mode; }
+    bool isInitialised() const { return initialised; }
+    unsigned getSecmax() const { return secmax; }
+    NetClass* getNet() const { return net; }
+    const DateTime& getSampleTime() const { return sampleTime; }
+    double getSamplingInterval() const { return samplingInterval; }
+    int getLoopCount() const { return loopCount; }
+
+    // The most events printEventList writes for one transition in a row.
+    static const int MAXCOUNT = 10;
+
+protected:
+    void writeResult(std::ostream& file, std::ostream& console, MeasureObj* m);
+    // Sends one complete message to the result port, or logs it as "NO_SOCK".
+    void sendMessage(const std::string& text);
+    // Wall-clock seconds, as the run-time limit counts them.
+    static std::time_t wallNow() { return std::time(nullptr); }
+
+    int nofSampling;
+    int loopCount = 0;
+    int analysisState = 0;
+    std::time_t wallStart = 0;
+    std::time_t lastProgress = 0;
+    double alpha = 0.0;
+    bool startIsModelTime;
+    bool percentRule;
+    bool noModelTimeLimit = false;
+    bool resetMeasures = false;
+    bool noRunTimeLimit = false;
+    unsigned secmax;
+    int mode;
+    double restartTime = 0.0;
+    double epsMax;
+    double samplingInterval;
+    NetClass* net;
+    std::string netname;
+    std::string displayaddress;
+    DateTime currentSimulationTime;
+    DateTime sampleTime;
+    DateTime eventTime;
+    const DateTime& startTime;
+    DateTime stopTime;
+    std::string lastFiredTransition;
+    bool initialised = false;
+    socket_t* measureSocket = nullptr;
+    RandomWrapper random;
+    MeasureObj* importanceFunction = nullptr;
+    double restartWeight = 1.0;
+
+private:
+    // The transitions in map order, refreshed when the net's map changes.
+    const std::vector<Transition*>& transitionsInOrder();
+    std::vector<Transition*> orderedTransitions;
+    unsigned long orderedGeneration = 0;
+    EventList blocked;
+};

@@ -1,0 +1,106 @@
+#include "Token.h"
+
+#include <algorithm>
+#include <cstring>
+#include <ostream>
+
+#include "DBRecords.h"
+#include "MainClass.h"
+#include "Transition.h"
+#include "WallClock.h"
+
+long Token::tokenCounter = 0;
+long Token::concTokenCounter = 0;
+long Token::maxConcTokenCounter = 0;
+
+Token::Token() : creationTime(WallClock::now()), id(tokenCounter++) {
+    ++concTokenCounter;
+    if (concTokenCounter > maxConcTokenCounter) maxConcTokenCounter = concTokenCounter;
+}
+
+// Copies are live token objects too: they count in the live population (and
+// so in the maximum) but never take a new id.
+Token::Token(const Token& other, bool copyTransition)
+    : transitions(copyTransition ? other.transitions : std::vector<Transition*>()),
+      creationTime(other.creationTime),
+      id(other.id) {
+    ++concTokenCounter;
+    if (concTokenCounter > maxConcTokenCounter) maxConcTokenCounter = concTokenCounter;
+}
+
+Token::~Token() { --concTokenCounter; }
+
+void Token::setReferenceAttribute(const char*, Ptr<Token>) {}
+
+Token& Token::operator=(const Token& other) {
+    if (this != &other) {
+        creationTime = other.creationTime;
+        id = other.id;
+    }
+    return *this;
+}
+
+std::string Token::content() const { return std::string(); }
+
+void Token::addTransition(Transition* t) {
+    Logging* log = MainClass::getLog();
+    if (log->isTransLogging()) {
+        log->getTransLog() << "Token " << getName() << ", " << creationTime << " added Transition "
+                           << t->getName() << "\n";
+    }
+    transitions.push_back(t);
+}
+
+void Token::removeTransition(Transition* t) {
+    Logging* log = MainClass::getLog();
+    if (log->isTransLogging()) {
+        log->getTransLog() << "Token " << getName() << ", " << creationTime << " removed Transition "
+                           << t->getName() << "\n";
+    }
+    transitions.erase(std::remove(transitions.begin(), transitions.end(), t), transitions.end());
+}
+
+bool Token::containsTransition(Transition* t) const {
+    return std::find(transitions.begin(), transitions.end(), t) != transitions.end();
+}
+
+void Token::notifyTransitions(Ptr<Token> self) {
+    Logging* log = MainClass::getLog();
+    const bool tracing = log->isTransLogging();
+    if (tracing) {
+        std::fstream& out = log->getTransLog();
+        out << "Token " << getName() << ", " << creationTime << " notifyTransitions()..: [ ";
+        for (Transition* t : transitions) out << t->getName() << " : ";
+        out << " ]\n";
+    }
+    // The transitions remove themselves from this token's list while they are
+    // told, so walk a copy. Most tokens are held by a few transitions: copy
+    // into a small local buffer and fall back to the heap only when needed.
+    const std::size_t n = transitions.size();
+    if (n == 0) return;
+    Transition* local[16];
+    std::vector<Transition*> heap;
+    Transition** copy = local;
+    if (n > 16) {
+        heap = transitions;
+        copy = heap.data();
+    } else {
+        std::memcpy(local, transitions.data(), n * sizeof(Transition*));
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        Transition* t = copy[i];
+        if (tracing) log->getTransLog() << "Token->notifyTransitions() : " << *t << "\n";
+        t->tokenNotify(self);
+    }
+}
+
+Ptr<Token> Token::findToken(std::vector<token_info*>& infos, const char* typeName, int id) {
+    for (token_info* info : infos) {
+        if (info->tokentypename == typeName && info->id == id) return info->token;
+    }
+    return Ptr<Token>();
+}
+
+std::ostream& operator<<(std::ostream& out, const Token& token) {
+    return out << "Token name: " << token.getName();
+}

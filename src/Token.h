@@ -1,1 +1,59 @@
 #pragma once
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "DateTime.h"
+#include "Ptr.h"
+
+class Transition;
+struct token_info;
+
+using ReferenceCountedSmartPointer::Ptr;
+
+// A coloured token. Every colour type of a net derives from Token; tokens are
+// only ever held through Ptr handles and die with the last one.
+//
+// Besides its colour a token carries a unique id, its wall-clock creation
+// time and the transitions that hold an event binding it: when a firing
+// consumes the token, exactly those transitions are told (notifyTransitions).
+class Token {
+public:
+    // Class-wide population counters, printed at the end of the program.
+    static long tokenCounter;         // id of the next new token = tokens created so far
+    static long concTokenCounter;     // tokens alive now
+    static long maxConcTokenCounter;  // largest number alive at once
+
+    Token();
+    // A copy with the same id and creation time; the transition list is
+    // copied only when `copyTransition` is set. The id counter is not moved.
+    Token(const Token& other, bool copyTransition);
+    virtual ~Token();
+
+    virtual void setReferenceAttribute(const char* attribute, Ptr<Token> target);
+    virtual Token& operator=(const Token& other);
+    virtual bool operator==(const Token& other) const { return id == other.id; }
+    virtual std::string getName() const = 0;
+    virtual std::string content() const;
+
+    long getID() const { return id; }
+    const DateTime& getCreationTime() const { return creationTime; }
+
+    void addTransition(Transition* t);
+    void removeTransition(Transition* t);
+    bool containsTransition(Transition* t) const;
+    const std::vector<Transition*>& getTransitions() const { return transitions; }
+
+    // Tells every transition holding a binding with this token that it is
+    // gone; `self` is a handle to this token.
+    void notifyTransitions(Ptr<Token> self);
+
+    static Ptr<Token> findToken(std::vector<token_info*>& infos, const char* typeName, int id);
+
+private:
+    std::vector<Transition*> transitions;
+    DateTime creationTime;
+    long id;
+};
+
+std::ostream& operator<<(std::ostream& out, const Token& token);

@@ -1,1 +1,153 @@
 #pragma once
+#include <cstddef>
+#include <list>
+#include <map>
+#include <new>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "BlockPool.h"
+#include "Token.h"
+
+// The tokens of one binding, in the order of the transition's input arcs.
+// Bindings bind one to a few tokens, so the handles are kept inline (no
+// allocation up to kInline tokens); longer lists move to the heap.
+class TokenList {
+public:
+    typedef Ptr<Token> value_type;
+    typedef Ptr<Token>* iterator;
+    typedef const Ptr<Token>* const_iterator;
+
+    TokenList() noexcept : data_(inlineData()), size_(0), capacity_(kInline) {}
+    TokenList(const TokenList& other) : TokenList() {
+        reserve(other.size_);
+        for (const auto& t : other) push_back(t);
+    }
+    TokenList& operator=(const TokenList& other) {
+        if (this != &other) {
+            clear();
+            reserve(other.size_);
+            for (const auto& t : other) push_back(t);
+        }
+        return *this;
+    }
+    ~TokenList() {
+        clear();
+        if (data_ != inlineData()) ::operator delete(data_);
+    }
+
+    void push_back(const Ptr<Token>& t) {
+        if (size_ == capacity_) reserve(capacity_ * 2);
+        new (data_ + size_) Ptr<Token>(t);
+        ++size_;
+    }
+    void push_back(Ptr<Token>&& t) {
+        if (size_ == capacity_) reserve(capacity_ * 2);
+        new (data_ + size_) Ptr<Token>(std::move(t));
+        ++size_;
+    }
+    void pop_back() { data_[--size_].~Ptr<Token>(); }
+    iterator erase(iterator pos) {
+        for (iterator i = pos; i + 1 != end(); ++i) *i = std::move(*(i + 1));
+        pop_back();
+        return pos;
+    }
+    void clear() {
+        while (size_ > 0) pop_back();
+    }
+
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    Ptr<Token>& operator[](std::size_t i) { return data_[i]; }
+    const Ptr<Token>& operator[](std::size_t i) const { return data_[i]; }
+    Ptr<Token>& front() { return data_[0]; }
+    const Ptr<Token>& front() const { return data_[0]; }
+    Ptr<Token>& back() { return data_[size_ - 1]; }
+    iterator begin() { return data_; }
+    iterator end() { return data_ + size_; }
+    const_iterator begin() const { return data_; }
+    const_iterator end() const { return data_ + size_; }
+
+    USE_BLOCK_POOL(TokenList)
+
+private:
+    static constexpr std::size_t kInline = 3;
+    Ptr<Token>* inlineData() { return reinterpret_cast<Ptr<Token>*>(&storage_); }
+    void reserve(std::size_t n) {
+        if (n <= capacity_) return;
+        Ptr<Token>* bigger = static_cast<Ptr<Token>*>(::operator new(n * sizeof(Ptr<Token>)));
+        for (std::size_t i = 0; i < size_; ++i) {
+            new (bigger + i) Ptr<Token>(std::move(data_[i]));
+            data_[i].~Ptr<Token>();
+        }
+        if (data_ != inlineData()) ::operator delete(data_);
+        data_ = bigger;
+        capacity_ = n;
+    }
+
+    Ptr<Token>* data_;
+    std::size_t size_;
+    std::size_t capacity_;
+    std::aligned_storage_t<sizeof(Ptr<Token>) * kInline, alignof(Ptr<Token>)> storage_;
+};
+
+// Candidate token combinations returned by a transition's generateBindingList;
+// the caller owns the list and every TokenList in it. A search usually finds
+// one or a few combinations: they are kept inline, and the list itself comes
+// from the block pool, so a search allocates nothing in the common case.
+class TempBindingList {
+public:
+    typedef TokenList* value_type;
+    typedef TokenList** iterator;
+    typedef TokenList* const* const_iterator;
+
+    TempBindingList() noexcept : data_(inline_), size_(0), capacity_(kInline) {}
+    TempBindingList(const TempBindingList&) = delete;
+    TempBindingList& operator=(const TempBindingList&) = delete;
+    ~TempBindingList() {
+        if (data_ != inline_) ::operator delete(data_);
+    }
+
+    void push_back(TokenList* t) {
+        if (size_ == capacity_) grow();
+        data_[size_++] = t;
+    }
+    iterator erase(iterator pos) {
+        for (iterator i = pos; i + 1 != end(); ++i) *i = *(i + 1);
+        --size_;
+        return pos;
+    }
+    void clear() { size_ = 0; }
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    TokenList*& operator[](std::size_t i) { return data_[i]; }
+    TokenList* operator[](std::size_t i) const { return data_[i]; }
+    TokenList*& front() { return data_[0]; }
+    TokenList*& back() { return data_[size_ - 1]; }
+    iterator begin() { return data_; }
+    iterator end() { return data_ + size_; }
+    const_iterator begin() const { return data_; }
+    const_iterator end() const { return data_ + size_; }
+
+    USE_BLOCK_POOL(TempBindingList)
+
+private:
+    static constexpr std::size_t kInline = 4;
+    void grow() {
+        TokenList** bigger = static_cast<TokenList**>(::operator new(capacity_ * 2 * sizeof(TokenList*)));
+        for (std::size_t i = 0; i < size_; ++i) bigger[i] = data_[i];
+        if (data_ != inline_) ::operator delete(data_);
+        data_ = bigger;
+        capacity_ *= 2;
+    }
+
+    TokenList** data_;
+    std::size_t size_;
+    std::size_t capacity_;
+    TokenList* inline_[kInline];
+};
+
+// Place map (and attribute map) handed to transition constructors.
+typedef std::map<std::string, std::string> PlaceIdentMap;

@@ -1,0 +1,325 @@
+#include "Transition.h"
+
+#include <algorithm>
+#include <climits>
+#include <iostream>
+#include <ostream>
+
+#include "MeasureObj.h"
+#include "NetClass.h"
+#include "Place.h"
+#include "Simulation.h"
+
+long Transition::globalFireCount = 0;
+
+namespace {
+const char* truth(bool b) { return b ? "TRUE" : "FALSE"; }
+const DateTime kNoEngineTime;
+}  // namespace
+
+Transition::Transition(int uniqueid, const char* transitionName, NetClass* owner, const PlaceIdentMap& placeMap,
+                       std::string page, double weight, int prio, bool isExp, bool first, bool infinite,
+                       bool localGuardFlag)
+    : DefaultGM(transitionName, "Transition", owner),
+      places(placeMap),
+      isInfinite(infinite),
+      exp(isExp),
+      priority(prio),
+      firingWeight(weight),
+      takeFirst(first),
+      id(uniqueid),
+      localGuard(localGuardFlag),
+      pagePath(std::move(page)) {}
+
+Transition::Transition(int uniqueid, const char* transitionName, NetClass* owner, const PlaceIdentMap& attributes,
+                       const PlaceIdentMap& placeMap, std::string page, double weight, int prio, bool isExp,
+                       bool first, bool infinite, bool localGuardFlag)
+    : Transition(uniqueid, transitionName, owner, placeMap, std::move(page), weight, prio, isExp, first, infinite,
+                 localGuardFlag) {
+    auto value = [&attributes](const char* key) {
+        auto it = attributes.find(key);
+        return it == attributes.end() ? std::string() : it->second;
+    };
+    displaying = !value("display_expr").empty();
+    watch = value("watch") == "true";
+    immediate = value("timed_trans") == "false";
+    std::string logName = value("logfile_name");
+    if (!logName.empty()) {
+        // As setLogfile, but the file is opened for reading and writing.
+        logging = true;
+        logfilePath = MainClass::getLog()->getLogDir() + "/" + logName;
+        if (MainClass::getLog()->isTransLogging())
+            MainClass::getLog()->getTransLog() << "Opening " << logfilePath << " ..." << "\n";
+        logfile.open(logfilePath, std::ios::in | std::ios::out | std::ios::app);
+        logging = logfile.is_open();
+        if (logging) {
+            std::string description = value("logfile_desc");
+            if (!description.empty()) logfile << description << "\n";
+            else logfile << "\t******** LOGFILE of Transition " << name << " *********" << "\n";
+        } else {
+            std::cout << logfilePath << " couldn't be opened!" << std::endl;
+        }
+        logfile.close();
+    }
+}
+
+Transition::~Transition() {
+    if (logfile.is_open()) logfile.close();
+    for (Binding* b : bindings) delete b;
+    bindings.clear();
+}
+
+const DateTime& Transition::now() const {
+    Simulation* s = net->getSimulation();
+    return s != nullptr ? s->getCurrentSimulationTime() : kNoEngineTime;
+}
+
+bool Transition::isSingleStep() const {
+    Simulation* s = net->getSimulation();
+    return s != nullptr && s->isSingleStep();
+}
+
+void Transition::traceLine(const char* text) const { MainClass::getLog()->getTransLog() << name << text << "\n"; }
+
+Seconds_T Transition::getFiringDelay(TokenList&) const { return 0.0; }
+Seconds_T Transition::Timeguard(const DateTime&) { return 0.0; }
+void Transition::log(TokenList&) {}
+double Transition::display(TokenList&) { return 0.0; }
+
+void Transition::startup() {
+    inEventList = false;
+    timeguardOptimization = true;
+    trace(" startup 1 ...");
+    updateAffectedTransitionList();
+    trace(" startup 2 ...");
+    affectedPlaces.clear();
+    affectedPlaces.insert(affectedPlaces.end(), inPlaces.begin(), inPlaces.end());
+    affectedPlaces.insert(affectedPlaces.end(), outPlaces.begin(), outPlaces.end());
+    trace(" startup 3 ...");
+    for (Place* p : affectedPlaces)
+        for (MeasureObj* m : p->getMeasures()) measures.insert(m);
+    updateEventList();
+}
+
+void Transition::updateEventList() {
+    trace(" startup 4 ...");
+    initGlobalGuards();
+    trace(" startup 5 ...");
+    if (isOptimizingTimeguardTransition()) addTimeguardBinding(now());
+    else searchConfiguration();
+    trace(" startup 6 ...");
+    Logging* log = MainClass::getLog();
+    if (log->isEventLogging()) {
+        std::fstream& out = log->getEventLog();
+        out << "\nEventList of transition " << *this << ":\n";
+        for (Binding* b : bindings) out << " event " << *b << "\n\n";
+    }
+}
+
+bool Transition::isOptimizingTimeguardTransition() const {
+    // Cheap flags first; hasTimeguard and isSingleStep are virtual.
+    return immediate && !isInfinite && timeguardOptimization && hasTimeguard() && !isSingleStep();
+}
+
+void Transition::searchConfiguration() {
+    const DateTime& current = now();
+    if (isOptimizingTimeguardTransition() && Timeguard(current) != 0.0) return;
+    TempBindingList* list = getAvailableBindingList();
+    if (list == nullptr) return;
+    Logging* log = MainClass::getLog();
+    const bool tracing = log->isTransLogging();
+    if (tracing) {
+        traceLine(" search configuration...");
+        log->getTransLog() << name << " is IS: " << truth(isInfinite) << "\n";
+    }
+    if (!isInfinite) {
+        if (!list->empty()) {
+            TokenList* tokens = extractRandomBinding(list);
+            clearTempBindingList(list);
+            Binding* b = new Binding(tokens, this, current);
+            addBinding(b);
+            if (tracing) log->getTransLog() << "Binding extracted and checked into Eventlist: " << *b << "\n";
+        } else if (tracing) {
+            traceLine(" found no configuration ;-(");
+        }
+    } else {
+        int degree = getEnablingDegree();
+        const long n = static_cast<long>(bindings.size());
+        while (!list->empty() && degree - n > 0) {
+            --degree;
+            TokenList* tokens = extractRandomBinding(list);
+            clearTempBindingList(list);
+            delete list;
+            Binding* b = new Binding(tokens, this, current);
+            addBinding(b);
+            if (tracing) log->getTransLog() << "Binding extracted and checked into Eventlist: " << *b << "\n";
+            list = generateBindingList();
+        }
+    }
+    clearTempBindingList(list);
+    delete list;
+}
+
+TempBindingList* Transition::getAvailableBindingList() {
+    const bool space = checkSpace();
+    const bool guard = globalGuard();
+    Logging* log = MainClass::getLog();
+    if (log->isTransLogging()) {
+        log->getTransLog() << name << " so we check()...  GlobalGuard(): " << truth(guard)
+                           << " ==> Space()&&GlobalGuard() " << truth(space && guard) << "\n";
+    }
+    if (space && guard) return generateBindingList();
+    return nullptr;
+}
+
+bool Transition::checkSpace() const {
+    for (Place* p : outPlaces) {
+        const int add = p->getInTransitionMultiplicity(id);
+        if (p->canTake(static_cast<unsigned>(add < 0 ? 0 : add))) continue;
+        bool isInput = false;
+        for (Place* q : inPlaces) {
+            if (q == p) {
+                isInput = true;
+                break;
+            }
+        }
+        if (isInput) {
+            const long take = p->getOutTransitionMultiplicity(id);
+            if (static_cast<long>(p->getCapacity()) >= static_cast<long>(p->getMarkingSize()) + add - take) continue;
+        }
+        Logging* log = MainClass::getLog();
+        if (log->isTransLogging())
+            log->getTransLog() << name << " checkSpace(): " << *p << " can't take token..." << "\n";
+        return false;
+    }
+    return true;
+}
+
+int Transition::getEnablingDegree() {
+    long degree = INT_MAX;
+    for (Place* p : outPlaces) {
+        const long cap = p->getCapacity();
+        const long add = p->getInTransitionMultiplicity(id);
+        const long size = p->getMarkingSize();
+        long take = 0;
+        for (Place* q : inPlaces) {
+            const long m = q->getOutTransitionMultiplicity(id);
+            if (m > 0) degree = std::min<long>(degree, static_cast<long>(q->getMarkingSize()) / m);
+            if (q == p) {
+                take = m;
+                break;
+            }
+        }
+        const long change = add - take;
+        if (change < 0) degree = std::min(degree, size / -change);
+        else if (cap > 0 && change > 0) degree = std::min(degree, (cap - size) / change);
+        // A self-loop place whose token count does not change imposes no bound.
+    }
+    return static_cast<int>(degree);
+}
+
+TokenList* Transition::extractRandomBinding(TempBindingList* list) {
+    Logging* log = MainClass::getLog();
+    if (log->isTransLogging()) log->getTransLog() << "choose binding of " << list->size() << "\n";
+    const int k = random.randint(0, static_cast<long>(list->size()) - 1);
+    TokenList* chosen = (*list)[k];
+    list->erase(list->begin() + k);
+    return chosen;
+}
+
+void Transition::clearTempBindingList(TempBindingList* list) {
+    if (list == nullptr) return;
+    for (TokenList* tokens : *list) delete tokens;
+    list->clear();
+}
+
+MarkingList& Transition::getPlaceMarking(Place& p) const {
+    if (isInfinite) return const_cast<MarkingList&>(notBoundTokens);
+    return p.getMarking(p.getOutTransitionMultiplicity(id));
+}
+
+void Transition::addNotBoundToken(Ptr<Token> t) {
+    if (isInfinite) notBoundTokens.push_back(t);
+}
+
+void Transition::removeNotBoundToken(Ptr<Token> t) {
+    if (isInfinite) notBoundTokens.removeAll(t.GetRawPtr());
+}
+
+void Transition::addBinding(Binding* b) {
+    KERNEL_ASSERT_TEXT(b->getBoundTokens() != nullptr, "binding->getBoundTokens() != NULL", "src/Transition", 367);
+    KERNEL_ASSERT(isInfinite || bindings.empty(), "src/Transition", 368);
+    Logging* log = MainClass::getLog();
+    if (log->isEventLogging()) log->getEventLog() << "addToEventList()... " << *b << "\n";
+    bindings.insert(b);
+    for (Ptr<Token>& h : *b->getBoundTokens()) {
+        h->addTransition(this);
+        removeNotBoundToken(h);
+    }
+    inEventList = true;
+}
+
+void Transition::removeBinding(Binding* b, bool notify) {
+    Logging* log = MainClass::getLog();
+    if (log->isTransLogging()) log->getTransLog() << "removeFromEventList()... " << *this << "\n";
+    if (TokenList* tokens = b->getBoundTokens()) {
+        for (Ptr<Token>& h : *tokens) {
+            h->removeTransition(this);
+            if (notify) h->notifyTransitions(h);
+        }
+    }
+    bindings.erase(b);
+    delete b;
+    inEventList = !bindings.empty();
+}
+
+void Transition::addTimeguardBinding(const DateTime& time) {
+    KERNEL_ASSERT(bindings.empty(), "src/Transition", 385);
+    timeguardOptimization = true;
+    Binding* b = new Binding(this, time);
+    bindings.insert(b);
+    inEventList = true;
+    Logging* log = MainClass::getLog();
+    if (log->isEventLogging())
+        log->getEventLog() << "Timeguard-Binding extracted and checked into Eventlist: " << *b << "\n";
+}
+
+bool Transition::convertTimeguardBinding(Binding* b) {
+    TempBindingList* list = getAvailableBindingList();
+    if (list == nullptr) return false;
+    trace(" convert temporary Timeguard binding...");
+    if (list->empty()) {
+        trace(" found no configuration ;-(");
+        delete list;
+        return false;
+    }
+    TokenList* tokens = extractRandomBinding(list);
+    clearTempBindingList(list);
+    b->convertTempBinding(tokens);
+    timeguardOptimization = false;
+    Logging* log = MainClass::getLog();
+    if (log->isTransLogging()) log->getTransLog() << "Binding is converted to: " << *b << "\n";
+    delete list;
+    return true;
+}
+
+void Transition::addInPlace(Place* p) {
+    inPlaces.push_back(p);
+    Logging* log = MainClass::getLog();
+    if (log->isTransLogging()) log->getTransLog() << *this << " <- " << *p << "\n";
+}
+
+void Transition::addOutPlace(Place* p) {
+    outPlaces.push_back(p);
+    Logging* log = MainClass::getLog();
+    if (log->isTransLogging()) log->getTransLog() << *this << " -> " << *p << "\n";
+}
+
+void Transition::addMeasure(MeasureObj* m) {
+    m->incrementRefCount();
+    measures.insert(m);
+}
+
+std::ostream& operator<<(std::ostream& out, const Transition& t) {
+    return out << t.getName() << ", weight:" << t.getFiringWeight() << ", priority:" << t.getPriority() << "\n";
+}

@@ -1,1 +1,180 @@
 #pragma once
+#include <fstream>
+#include <iosfwd>
+#include <list>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "Binding.h"
+#include "DateTime.h"
+#include "DefaultGM.h"
+#include "Delay.h"
+#include "MainClass.h"
+#include "MarkingList.h"
+#include "RandomWrapper.h"
+#include "TokenList.h"
+
+class Place;
+class MeasureObj;
+
+// The pending events of one transition, in event order.
+typedef std::set<Binding*, DerefLess<Binding*>, PoolAllocator<Binding*>> EventSet;
+
+// The kernel part of every transition. The generated model derives one class
+// per transition and supplies which token combinations enable it
+// (generateBindingList), how firing moves tokens (moveTokens), the firing
+// delay, guards and expressions. The kernel keeps the event list, searches
+// bindings, tests output space and enabling degree, handles time-guard
+// placeholders, fires and propagates the change to exactly the transitions
+// concerned.
+class Transition : public DefaultGM {
+public:
+    static long globalFireCount;
+
+    Transition(int uniqueid, const char* name, NetClass* net, const PlaceIdentMap& places, std::string pagePath,
+               double firingWeight, int priority, bool exp, bool takeFirst, bool isInfinite, bool hasLocalGuard);
+    Transition(int uniqueid, const char* name, NetClass* net, const PlaceIdentMap& attributes,
+               const PlaceIdentMap& places, std::string pagePath, double firingWeight, int priority, bool exp,
+               bool takeFirst, bool isInfinite, bool hasLocalGuard);
+    ~Transition() override;
+
+    // Virtual slots, in the order the generated code relies on.
+    virtual void startup();
+    virtual int getPriority() const { return priority; }
+    virtual Seconds_T getFiringDelay(TokenList& tokens) const;
+    virtual double getFiringWeight() const { return firingWeight; }
+    virtual int getFireCount() const { return fireCount; }
+    virtual void setDisplaying(bool on) { displaying = on; }
+    virtual void setWatch(bool on) { watch = on; }
+    virtual void setImmediate(bool on) { immediate = on; }
+    virtual void setLogfile(std::string name, std::string description);
+    virtual Seconds_T Timeguard(const DateTime& now);
+    virtual bool hasTimeguard() const { return false; }
+    virtual void updateEventList();
+    virtual void log(TokenList& tokens);
+    virtual double display(TokenList& tokens);
+    virtual bool checkSpace() const;
+    virtual TempBindingList* generateBindingList() = 0;
+    virtual bool globalGuard() { return true; }
+    virtual void initGlobalGuards() {}
+    virtual void moveTokens(TokenList& tokens) = 0;
+
+    // Event list.
+    void addBinding(Binding* b);
+    void removeBinding(Binding* b, bool notify);
+    Binding* getNextEvent() const { return bindings.empty() ? nullptr : *bindings.begin(); }
+    EventSet& getEvents() { return bindings; }
+    void addTimeguardBinding(const DateTime& time);
+    bool convertTimeguardBinding(Binding* b);
+    bool isOptimizingTimeguardTransition() const;
+
+    // Binding search.
+    void searchConfiguration();
+    TempBindingList* getAvailableBindingList();
+    int getEnablingDegree();
+    TokenList* extractRandomBinding(TempBindingList* list);
+    static void clearTempBindingList(TempBindingList* list);
+    MarkingList& getPlaceMarking(Place& p) const;
+    MarkingList& getPlaceMarking(Place* p) const { return getPlaceMarking(*p); }
+
+    // Not-bound tokens of an infinite-server transition.
+    void addNotBoundToken(Ptr<Token> t);
+    void removeNotBoundToken(Ptr<Token> t);
+    MarkingList& getNotBoundTokens() { return notBoundTokens; }
+
+    // Linking and measures.
+    void addInPlace(Place* p);
+    void addOutPlace(Place* p);
+    std::list<Place*>& getInPlaces() { return inPlaces; }
+    std::list<Place*>& getOutPlaces() { return outPlaces; }
+    void addMeasure(MeasureObj* m);
+    const std::set<MeasureObj*>& getMeasures() const { return measures; }
+
+    // Firing and change propagation.
+    void fire(Binding* b, double weight);
+    void updateAffectedTransitionList();
+    void notifyTransitions();
+    void couldEnableNotify();
+    void couldDisableNotify();
+    void tokenNotify(Ptr<Token> t);
+    void placeNotify();
+    void removeAllBindingsFromEventList();
+    void removeRandomBindingFromEventList();
+    void accumMeasures(const Binding* b, double weight);
+    void notifyMeasures();
+    void notifyPlaceWatch();
+    void printPlaces();
+
+    // Restore hooks of saved states: no notifications, no registration.
+    std::vector<Transition*> getCouldEnableTransitions() const { return couldEnableTransitions; }
+    std::vector<Transition*> getCouldDisableTransitions() const { return couldDisableTransitions; }
+    void setCouldEnableTransitions(const std::vector<Transition*>& l) { couldEnableTransitions = l; }
+    void setCouldDisableTransitions(const std::vector<Transition*>& l) { couldDisableTransitions = l; }
+    bool getInEventList() const { return inEventList; }
+    void setInEventList(bool on) { inEventList = on; }
+    void removeCurrentBindings() { bindings.clear(); }
+    void addRestoredBinding(Binding* b) { bindings.insert(b); }
+    void removeCurrentNotBoundTokens() { notBoundTokens.clear(); }
+    void addRestoredNotBoundToken(Ptr<Token> t) { notBoundTokens.push_back(t); }
+
+    void setTimeguardOptimization(bool on) { timeguardOptimization = on; }
+    int getID() const { return id; }
+    bool isInfiniteServer() const { return isInfinite; }
+    bool hasLocalGuard() const { return localGuard; }
+    bool isImmediate() const { return immediate; }
+    bool isWatched() const { return watch; }
+    bool isDisplaying() const { return displaying; }
+    bool isLogging() const { return logging; }
+    bool isFiring() const { return firing; }
+    const std::string& getLogfilePath() const { return logfilePath; }
+    const std::string& getPagePath() const { return pagePath; }
+    const PlaceIdentMap& getPlaceMap() const { return places; }
+
+protected:
+    // The engine's clock (the start of time when no engine runs the net).
+    const DateTime& now() const;
+    bool isSingleStep() const;
+    // One trace line "<name><text>" in the transition log, when it is open.
+    void trace(const char* text) const {
+        if (MainClass::getLog()->isTransLogging()) traceLine(text);
+    }
+    void traceLine(const char* text) const;
+
+    Delay delay;
+    RandomWrapper random;
+
+private:
+    void withdraw(Binding* b);
+    void notifyMeasuresOf(bool accumulate, const Binding* b, double weight);
+
+    std::list<Place*> inPlaces;
+    std::list<Place*> outPlaces;
+    std::vector<Transition*> couldEnableTransitions;
+    std::vector<Transition*> couldDisableTransitions;
+    std::vector<Place*> affectedPlaces;
+    PlaceIdentMap places;
+    MarkingList notBoundTokens;
+    EventSet bindings;
+    std::set<MeasureObj*> measures;
+    int fireCount = 0;
+    bool inEventList = false;
+    bool timeguardOptimization = false;
+    bool isInfinite;
+    bool exp;
+    bool watch = false;
+    bool firing = false;
+    int priority;
+    double firingWeight;
+    bool takeFirst;
+    bool immediate = false;
+    bool displaying = false;
+    bool logging = false;
+    std::fstream logfile;
+    std::string logfilePath;
+    int id;
+    bool localGuard;
+    std::string pagePath;
+};
+
+std::ostream& operator<<(std::ostream& out, const Transition& t);

@@ -1,0 +1,201 @@
+// Firing a transition and propagating the change to exactly the transitions
+// it can concern: the holders of the consumed tokens, the neighbours computed
+// at start-up, and (through the places) the readers of global guards.
+#include <algorithm>
+#include <iostream>
+#include <ostream>
+
+#include "MeasureObj.h"
+#include "NetClass.h"
+#include "Place.h"
+#include "Simulation.h"
+#include "Transition.h"
+
+namespace {
+const char* truth(bool b) { return b ? "TRUE" : "FALSE"; }
+}  // namespace
+
+void Transition::fire(Binding* b, double weight) {
+    const DateTime firedAt = b->getTime();
+    accumMeasures(b, weight);
+    firing = true;
+    Logging* lg = MainClass::getLog();
+    const bool tracing = lg->isTransLogging();
+    if (tracing) {
+        lg->getTransLog() << "\n"
+                           << "#####################################################################" << "\n";
+        traceLine(" -> fire...");
+    }
+    TokenList* tokens = b->getBoundTokens();
+    ++fireCount;
+    ++globalFireCount;
+    trace("... firecounter increased...");
+    TokenList none;
+    TokenList& bound = tokens != nullptr ? *tokens : none;
+    moveTokens(bound);
+    if (logging) {
+        trace("... now i log ...");
+        log(bound);
+    }
+    if (displaying) {
+        trace("... display expression ...");
+        const double v = display(bound);
+        net->getSimulation()->displayOut(this, v);
+    }
+    if (tracing) {
+        lg->getTransLog() << " token->notifyTransition() " << "\n";
+        traceLine(" now deleting event...");
+    }
+    removeBinding(b, true);
+    notifyTransitions();
+    trace("... event deleted...");
+    if (isOptimizingTimeguardTransition()) addTimeguardBinding(firedAt);
+    else searchConfiguration();
+    if (tracing) {
+        traceLine("... searched configuration ...");
+        lg->getTransLog() << "\t fire ende" << "\n";
+    }
+    firing = false;
+    if (watch) net->getSimulation()->measureOut(this, static_cast<double>(fireCount));
+    notifyMeasures();
+    notifyPlaceWatch();
+}
+
+void Transition::updateAffectedTransitionList() {
+    couldEnableTransitions.clear();
+    couldDisableTransitions.clear();
+    for (Place* p : inPlaces)
+        for (Transition* t : p->getInTransitions()) couldEnableTransitions.push_back(t);
+    for (Place* p : outPlaces) {
+        for (Transition* u : p->getInTransitions()) {
+            couldDisableTransitions.push_back(u);
+            if (u->hasLocalGuard()) couldEnableTransitions.push_back(u);
+        }
+        for (Transition* t : p->getOutTransitions()) couldEnableTransitions.push_back(t);
+    }
+    couldDisableTransitions.erase(std::remove(couldDisableTransitions.begin(), couldDisableTransitions.end(), this),
+                                  couldDisableTransitions.end());
+    couldEnableTransitions.erase(std::remove(couldEnableTransitions.begin(), couldEnableTransitions.end(), this),
+                                 couldEnableTransitions.end());
+}
+
+void Transition::notifyTransitions() {
+    for (Transition* t : couldEnableTransitions) t->couldEnableNotify();
+    for (Transition* t : couldDisableTransitions) t->couldDisableNotify();
+}
+
+void Transition::couldEnableNotify() {
+    Logging* log = MainClass::getLog();
+    if (log->isTransLogging()) {
+        log->getTransLog() << name << " couldEnableNF() isInf: " << truth(isInfinite)
+                           << " inEventList: " << truth(inEventList) << "\n";
+    }
+    if (!isOptimizingTimeguardTransition() && (isInfinite || !inEventList)) searchConfiguration();
+}
+
+void Transition::couldDisableNotify() {
+    trace("couldDisableNF()");
+    if (isOptimizingTimeguardTransition() || !inEventList) return;
+    if (!(checkSpace() && globalGuard())) removeAllBindingsFromEventList();
+    if (isInfinite) {
+        const long count = static_cast<long>(bindings.size());
+        const long excess = count - getEnablingDegree();
+        for (long i = 0; i < excess; ++i) removeRandomBindingFromEventList();
+    }
+}
+
+void Transition::tokenNotify(Ptr<Token> t) {
+    KERNEL_ASSERT(!bindings.empty(), "src/Transition", 484);
+    if (isOptimizingTimeguardTransition()) return;
+    if (isInfinite) {
+        // Collect first: withdrawing changes the set being walked.
+        std::vector<Binding*> lost;
+        for (Binding* b : bindings) {
+            TokenList* tokens = b->getBoundTokens();
+            if (tokens == nullptr) continue;
+            for (Ptr<Token>& h : *tokens) {
+                if (*h == *t) {
+                    lost.push_back(b);
+                    break;
+                }
+            }
+        }
+        for (Binding* b : lost) removeBinding(b, false);
+    } else {
+        KERNEL_ASSERT(bindings.size() == 1, "src/Transition", 514);
+        removeBinding(*bindings.begin(), false);
+    }
+    searchConfiguration();
+}
+
+void Transition::placeNotify() {
+    if (firing || isOptimizingTimeguardTransition()) return;
+    trace(" placeNotify()... BEGIN");
+    if (!inEventList) searchConfiguration();
+    else if (!globalGuard()) removeAllBindingsFromEventList();
+    trace(" placeNotify() ...END");
+}
+
+// Withdraws a binding; an infinite-server transition first gets its tokens
+// back as not bound.
+void Transition::withdraw(Binding* b) {
+    if (isInfinite && b->getBoundTokens() != nullptr)
+        for (Ptr<Token>& h : *b->getBoundTokens()) addNotBoundToken(h);
+    removeBinding(b, false);
+}
+
+void Transition::removeAllBindingsFromEventList() {
+    while (!bindings.empty()) withdraw(*bindings.rbegin());
+}
+
+void Transition::removeRandomBindingFromEventList() {
+    const long n = static_cast<long>(bindings.size());
+    if (n == 0) return;
+    const int k = random.randint(0, n - 1);
+    Logging* log = MainClass::getLog();
+    if (log->isTransLogging()) log->getTransLog() << "Random number: " << k << "\n";
+    auto it = bindings.begin();
+    std::advance(it, k);
+    withdraw(*it);
+}
+
+void Transition::accumMeasures(const Binding* b, double weight) {
+    trace("->accumMeasures() BEGIN");
+    for (MeasureObj* m : measures) m->accum(b, weight);
+    trace("->accumMeasures() END");
+}
+
+void Transition::notifyMeasures() {
+    trace("->notifyMeasures() BEGIN");
+    for (MeasureObj* m : measures) m->notify();
+    trace("->notifyMeasures() END");
+}
+
+void Transition::notifyPlaceWatch() {
+    for (Place* p : affectedPlaces) p->displContent();
+}
+
+void Transition::setLogfile(std::string logName, std::string description) {
+    logging = !logName.empty();
+    if (!logging) return;
+    logfilePath = MainClass::getLog()->getLogDir() + "/" + logName;
+    Logging* log = MainClass::getLog();
+    if (log->isTransLogging()) log->getTransLog() << "Opening " << logfilePath << " ..." << "\n";
+    logfile.open(logfilePath, std::ios::out | std::ios::app);
+    logging = logfile.is_open();
+    if (logging) {
+        if (!description.empty()) logfile << description << "\n";
+        else logfile << "\t******** LOGFILE of Transition " << name << " *********" << "\n";
+    } else {
+        std::cout << logfilePath << " couldn't be opened!" << std::endl;
+    }
+    logfile.close();
+}
+
+void Transition::printPlaces() {
+    std::cout << "\t<-\n";
+    for (Place* p : inPlaces) std::cout << "\t\t" << p->getName() << "\n";
+    std::cout << "\t->\n";
+    for (Place* p : outPlaces) std::cout << "\t\t" << p->getName() << "\n";
+    std::cout.flush();
+}
