@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -371,6 +372,45 @@ TEST_F(GMDBDBTest, ReadTokensWithoutAttributesOrTables) {
     EXPECT_TRUE(contains(out, "doesn't exist (1146)\n")) << out;
     EXPECT_EQ(missing.tokentypename, "Data");
     EXPECT_TRUE(missing.token_descriptions.empty());
+}
+
+TEST_F(GMDBDBTest, ExampleMarkingReadsAsDataTokens) {
+    // The shipped example marking, statement by statement (comments cut off).
+    std::string sql = testsupport::readFile(std::string(SIM_SOURCE_DIR) + "/model/marking_data.sql");
+    ASSERT_FALSE(sql.empty());
+    std::string code;
+    for (std::size_t pos = 0; pos < sql.size();) {
+        std::size_t end = sql.find('\n', pos);
+        if (end == std::string::npos) end = sql.size();
+        std::string line = sql.substr(pos, end - pos);
+        code += line.substr(0, line.find("--")) + "\n";
+        pos = end + 1;
+    }
+    for (std::size_t pos = 0, end; (end = code.find(';', pos)) != std::string::npos; pos = end + 1)
+        ASSERT_TRUE(exec(code.substr(pos, end - pos))) << code.substr(pos, end - pos);
+
+    auto attributes = dataAttributes();
+    token_description_list result;
+    ASSERT_TRUE(db.DBReadTokens(1, "Data", &attributes, &result));
+    deleteAll(attributes);
+    std::map<int, std::string> places;
+    for (const token_description* t : result.token_descriptions) places[t->id] = t->place_name;
+    std::map<int, std::string> expected = {{1, "S_out1"},      {2, "P_in_1"},      {3, "P_in_2"},
+                                           {4, "Binary_in_1"}, {5, "Binary_in_1"}, {6, "A_in_1_1"},
+                                           {7, "A_in_2_1"},    {8, "C1_in_1"},     {9, "Archive_in"}};
+    EXPECT_EQ(places, expected);
+    for (const token_description* t : result.token_descriptions) {
+        SQL_TIMESTAMP_STRUCT ts;
+        EXPECT_TRUE(GMDB::timestampFromBuffer(t->attributes[3]->value, ts)) << t->id;
+        if (t->id == 2) {
+            EXPECT_EQ(GMDB::textFromBuffer(t->attributes[0]->value), "order-1002");
+            EXPECT_EQ(GMDB::int32FromBuffer(t->attributes[2]->value), 5);
+            EXPECT_EQ(ts.minute, 15);
+            EXPECT_TRUE(GMDB::bitFromBuffer(t->attributes[4]->value));
+            EXPECT_EQ(GMDB::int32FromBuffer(t->attributes[7]->value), 1);
+        }
+    }
+    deleteDescriptions(result);
 }
 
 // ---- fields, rows and tables ----------------------------------------------
