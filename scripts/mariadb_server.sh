@@ -49,6 +49,10 @@ server_pid() {
   local pid
   pid=$(tr -dc '0-9' <"$pidfile")
   [[ -n $pid ]] && kill -0 "$pid" 2>/dev/null || return 1
+  # Only our own server: a stale pid file may name a process that reused the id.
+  if [[ -r /proc/$pid/cmdline ]]; then
+    tr '\0' ' ' <"/proc/$pid/cmdline" | grep -qF -- "--datadir=$dir/data" || return 1
+  fi
   echo "$pid"
 }
 
