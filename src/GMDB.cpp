@@ -477,7 +477,8 @@ bool GMDB::DBReadTokens(int marking, const char* typeName, std::vector<attr_name
         freeStatement(stmt);
         return false;
     }
-    while (SQL_SUCCEEDED(SQLFetch(stmt))) {
+    SQLRETURN rc;
+    while (SQL_SUCCEEDED(rc = SQLFetch(stmt))) {
         placeName[kBufferSize - 1] = 0;
         auto* description = new token_description;
         description->id = static_cast<int>(tokenId);
@@ -493,6 +494,15 @@ bool GMDB::DBReadTokens(int marking, const char* typeName, std::vector<attr_name
             description->attributes.push_back(attribute);
         }
         result->token_descriptions.push_back(description);
+    }
+    // A row that cannot be fetched ends the reading; the rows before it stay
+    // in the result.
+    if (rc != SQL_NO_DATA) {
+        std::cout << "SQLFetch failed: " << statement << std::endl;
+        std::cout << "Error in Fetch " << rc << std::endl;
+        printDiagnostic(stmt);
+        freeStatement(stmt);
+        return false;
     }
     freeStatement(stmt);
     return true;

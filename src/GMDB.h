@@ -52,7 +52,9 @@ public:
     // type `typeName` in marking `marking`, with one token_attribute per
     // requested attribute (raw column buffer, see token_attribute).
     // The column buffers are reused from row to row: a NULL column keeps the
-    // value of the previous row (zero bytes on the first row).
+    // value of the previous row (zero bytes on the first row). False when the
+    // statement fails, or when a row cannot be fetched (the rows before it
+    // stay in `result`, which the caller deletes in any case).
     bool DBReadTokens(int marking, const char* typeName, std::vector<attr_name_type_info*>* attributes,
                       token_description_list* result);
     // Appends one marking_info per row of markings to `list`.

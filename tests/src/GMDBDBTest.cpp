@@ -565,6 +565,7 @@ TEST_F(GMDBDBTest, CreateAndDropDatabaseEditTheConfigurationFile) {
     dir.write("odbc.ini", before);
     GMDB::setOdbcIniPath(dir.file("odbc.ini"));
     const std::string name = dbName.substr(0, 40) + "_db";
+    ASSERT_TRUE(exec("DROP DATABASE IF EXISTS " + name));
     GMDB service;
     CaptureStdout();
     ASSERT_TRUE(service.DBCreateDB(name.c_str(), "MariaDB"));
