@@ -29,11 +29,11 @@ bool endsWith(const std::string& text, const std::string& tail) {
 
 // The attributes of the colour type "Data" as its token class requests them.
 std::vector<attr_name_type_info*> dataAttributes() {
-    const std::pair<const char*, SQLSMALLINT> spec[] = {
+    const std::pair<const char*, SQLSMALLINT> columns[] = {
         {"n", SQL_C_CHAR}, {"s", SQL_C_SLONG}, {"l", SQL_C_SLONG}, {"gT", SQL_C_TYPE_TIMESTAMP},
         {"d", SQL_C_BIT},  {"ood", SQL_C_BIT}, {"tL", SQL_C_SLONG}, {"gL", SQL_C_SLONG}};
     std::vector<attr_name_type_info*> list;
-    for (const auto& [name, type] : spec) list.push_back(new attr_name_type_info{name, type});
+    for (const auto& [name, type] : columns) list.push_back(new attr_name_type_info{name, type});
     return list;
 }
 
