@@ -554,3 +554,21 @@ TEST_F(WorkflowNetWithMarking, CopyAndUpcastFollowTheColourType) {
     EXPECT_EQ(net.upcastToken(foreign), 0);
     EXPECT_EQ(net.copyToken(Ptr<Token>()), 0);
 }
+
+TEST_F(WorkflowNet, WithoutTheDatabaseTheColouredPlacesStayEmpty) {
+    // A configuration without the data source "scpn": the connection fails at once.
+    dir.write("odbc.ini", "");
+    const char* before = std::getenv("ODBCINI");
+    const std::string saved = before != nullptr ? before : "";
+    setenv("ODBCINI", dir.file("odbc.ini").c_str(), 1);
+    testing::internal::CaptureStdout();
+    net.createTokens();
+    const std::string out = testing::internal::GetCapturedStdout();
+    if (before != nullptr) setenv("ODBCINI", saved.c_str(), 1);
+    else unsetenv("ODBCINI");
+
+    EXPECT_EQ(out.rfind("... try to connect to the database : scpn ...\n", 0), 0u) << out;
+    EXPECT_EQ(out.find("connected !"), std::string::npos) << out;
+    EXPECT_EQ(out.find("tokens added"), std::string::npos) << out;
+    for (const auto& entry : net.getPlaces()) EXPECT_EQ(entry.second->getMarkingSize(), 0u) << entry.first;
+}

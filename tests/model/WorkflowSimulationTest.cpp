@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <list>
 #include <memory>
 #include <string>
 #include <unistd.h>
@@ -104,7 +103,7 @@ void simulate(long events) {
     engine->init();
     expectConsistent(net, 0);
 
-    std::list<Binding*> pending;
+    EventList pending;
     DateTime last = start;
     long fired = 0;
     long immediateFirings = 0;
