@@ -103,23 +103,53 @@ def cpp_double(value):
     return text
 
 
+def flat(node):
+    """A layout node is a text, or (opener, items, closer) for a bracketed list."""
+    if isinstance(node, str):
+        return node
+    opener, items, closer = node
+    return opener + ", ".join(flat(item) for item in items) + closer
+
+
+def layout(node, col, tail=""):
+    """The lines of `node` followed by `tail`, starting at column `col`: on
+    one line when it fits, else its items wrapped after commas and aligned
+    after the opener. Continuation lines carry their own indentation."""
+    text = flat(node) + tail
+    if isinstance(node, str) or col + len(text) <= LINE_WIDTH:
+        return [text]
+    opener, items, closer = node
+    inner = col + len(opener)
+    lines = [opener]
+    fresh = True  # nothing follows the opener or the indentation yet
+    wrapped = False
+    for i, item in enumerate(items):
+        item_tail = "," if i + 1 < len(items) else closer + tail
+        here = (col if len(lines) == 1 else 0) + len(lines[-1]) + (0 if fresh else 1)
+        sub = layout(item, here, item_tail)
+        if not fresh and (wrapped or len(sub) > 1 or here + len(sub[0]) > LINE_WIDTH):
+            lines.append(" " * inner)
+            fresh = True
+            sub = layout(item, inner, item_tail)
+        lines[-1] += ("" if fresh else " ") + sub[0]
+        lines.extend(sub[1:])
+        fresh = False
+        wrapped = len(sub) > 1  # an item that spans lines ends its line
+    return lines
+
+
 def call(indent, head, args, tail=""):
-    """`head(args)tail`, wrapped after commas with continuation lines aligned
-    after the parenthesis when it is wider than the line width."""
-    one = indent + head + "(" + ", ".join(args) + ")" + tail
+    """`head(args)tail` at `indent`, wrapped when it is wider than a line."""
+    lines = layout((head + "(", args, ")"), len(indent), tail)
+    return "\n".join([indent + lines[0]] + lines[1:])
+
+
+def short_function(signature, statement=""):
+    """A function with at most one statement: on one line when it fits."""
+    one = "%s { %s }" % (signature, statement) if statement else signature + " {}"
     if len(one) <= LINE_WIDTH:
-        return one
-    lines = []
-    current = indent + head + "("
-    pad = " " * len(current)
-    for i, arg in enumerate(args):
-        piece = arg + (", " if i + 1 < len(args) else ")" + tail)
-        if current.strip() and len(current) + len(piece.rstrip()) > LINE_WIDTH and current != pad:
-            lines.append(current.rstrip())
-            current = pad
-        current += piece
-    lines.append(current.rstrip())
-    return "\n".join(lines)
+        return one + "\n"
+    return "%s {\n%s}\n" % (signature, "    " + statement + "\n" if statement else "")
 
 
 def header_comment(description):
@@ -285,13 +315,15 @@ class Transition:
         else:
             self.exp = False
         self.weight = require(data, "firingWeight", (int, float), where)
+        if self.weight < 0:
+            raise ModelError("%s: negative firingWeight" % where)
         self.priority = require(data, "priority", int, where)
         self.watch = require(data, "watch", bool, where)
-        self.display = data.get("display", False)
-        self.page_path = data.get("pagePath", "")
-        self.take_first = data.get("takeFirst", False)
-        logfile = data.get("logfile", {})
-        self.logfile = (logfile.get("name", ""), logfile.get("description", ""))
+        self.display = optional(data, "display", bool, False, where)
+        self.page_path = optional(data, "pagePath", str, "", where)
+        self.take_first = optional(data, "takeFirst", bool, False, where)
+        logfile = optional(data, "logfile", dict, {}, where)
+        self.logfile = (optional(logfile, "name", str, "", where), optional(logfile, "description", str, "", where))
         server = require(data, "server", str, where)
         if server not in ("single", "infinite"):
             raise ModelError("%s: server must be single or infinite" % where)
@@ -366,7 +398,7 @@ class Net:
         consecutive([t.id for t in self.transitions], "transition")
         unique([t.name for t in self.transitions], "transition")
 
-        self.measures = [Measure(m, by_name) for m in data.get("measures", [])]
+        self.measures = [Measure(m, by_name) for m in optional(data, "measures", list, [], "net")]
         unique([m.name for m in self.measures], "measure")
 
         # Generated class names must stay distinct.
@@ -375,7 +407,7 @@ class Net:
 
     def colour_classes(self):
         """The colour classes the net's code uses: Token_int first, then the records."""
-        return [self.colours[n] for n in sorted(self.colours, key=lambda n: (n != "int", 0))]
+        return ([self.colours["int"]] if "int" in self.colours else []) + self.records
 
     def arc_count(self):
         return sum(len(t.inputs) + len(t.outputs) for t in self.transitions)
@@ -391,6 +423,10 @@ def require(data, key, kind, where):
     if not isinstance(value, kinds):
         raise ModelError("%s: %r must be %s" % (where, key, " or ".join(k.__name__ for k in kinds)))
     return value
+
+
+def optional(data, key, kind, default, where):
+    return require(data, key, kind, where) if key in data else default
 
 
 def check_identifier(name, where, bare=False):
@@ -648,23 +684,13 @@ void registerTransition(NetClass* net, Transition* transition, bool displaying, 
     out.append("    // priority, exponential, take first, infinite server and local guard; then displaying,")
     out.append("    // watch, immediate and the log file.")
     for t in net.transitions:
-        places = "arcPlaces({%s})" % ", ".join(cpp_string(n) for n in t.arc_places())
-        ctor = call("", "new " + t.cls, [str(t.id), cpp_string(t.name), "this", places, cpp_string(t.page_path),
-                                         cpp_double(t.weight), str(t.priority), cpp_bool(t.exp),
-                                         cpp_bool(t.take_first), cpp_bool(t.infinite), "false"])
-        args = [ctor, cpp_bool(t.display), cpp_bool(t.watch), cpp_bool(t.kind == "immediate"),
-                cpp_string(t.logfile[0]), cpp_string(t.logfile[1])]
-        line = call("    ", "registerTransition", ["this"] + args, ";")
-        if "\n" in line:
-            # One argument per line reads better than a wrapped constructor.
-            pad = " " * len("    registerTransition(")
-            ctor = call(pad, "new " + t.cls, [str(t.id), cpp_string(t.name), "this", places,
-                                              cpp_string(t.page_path), cpp_double(t.weight), str(t.priority),
-                                              cpp_bool(t.exp), cpp_bool(t.take_first), cpp_bool(t.infinite),
-                                              "false"], ",")
-            rest = call(pad, "", args[1:], ";")[len(pad) + 1:-2]
-            line = "    registerTransition(this,\n" + ctor + "\n" + pad + rest + ");"
-        out.append(line)
+        places = ("arcPlaces({", [cpp_string(n) for n in t.arc_places()], "})")
+        ctor = ("new %s(" % t.cls, [str(t.id), cpp_string(t.name), "this", places, cpp_string(t.page_path),
+                                     cpp_double(t.weight), str(t.priority), cpp_bool(t.exp), cpp_bool(t.take_first),
+                                     cpp_bool(t.infinite), "false"], ")")
+        out.append(call("    ", "registerTransition", ["this", ctor, cpp_bool(t.display), cpp_bool(t.watch),
+                                                       cpp_bool(t.kind == "immediate"), cpp_string(t.logfile[0]),
+                                                       cpp_string(t.logfile[1])], ";"))
     out.append("")
     out.append("    // Arcs, transition by transition: inputs, then outputs.")
     for t in net.transitions:
@@ -1093,18 +1119,14 @@ def transition_source(net, t):
                      % (field, cpp_string(arc.place.name), "," if i + 1 < len(fields) else " {}"))
     out.append(signature + "\n" + "\n".join(inits) + "\n")
     if t.delay:
-        out.append("Seconds_T %s::getFiringDelay(TokenList&) const { return delay.%s; }\n" % (cls, t.delay))
+        out.append(short_function("Seconds_T %s::getFiringDelay(TokenList&) const" % cls, "return delay.%s;" % t.delay))
     else:
-        out.append("Seconds_T %s::getFiringDelay(TokenList& binding) const { return Transition::getFiringDelay(binding); }\n"
-                   % cls)
-    out.append("""Seconds_T %(cls)s::Timeguard(const DateTime&) { return 0.0; }
-
-bool %(cls)s::hasTimeguard() const { return false; }
-
-void %(cls)s::log(TokenList&) {}
-
-double %(cls)s::display(TokenList&) { return 0.0; }
-""" % {"cls": cls})
+        out.append(short_function("Seconds_T %s::getFiringDelay(TokenList& binding) const" % cls,
+                                  "return Transition::getFiringDelay(binding);"))
+    out.append(short_function("Seconds_T %s::Timeguard(const DateTime&)" % cls, "return 0.0;"))
+    out.append(short_function("bool %s::hasTimeguard() const" % cls, "return false;"))
+    out.append(short_function("void %s::log(TokenList&)" % cls))
+    out.append(short_function("double %s::display(TokenList&)" % cls, "return 0.0;"))
 
     # generateBindingList: nested loops over the input markings, first arc outermost.
     lines = ["TempBindingList* %s::generateBindingList() {" % cls,
@@ -1131,10 +1153,8 @@ double %(cls)s::display(TokenList&) { return 0.0; }
     lines.append("}")
     out.append("\n".join(lines) + "\n")
 
-    out.append("""bool %(cls)s::globalGuard() { return true; }
-
-void %(cls)s::initGlobalGuards() {}
-""" % {"cls": cls})
+    out.append(short_function("bool %s::globalGuard()" % cls, "return true;"))
+    out.append(short_function("void %s::initGlobalGuards()" % cls))
 
     # moveTokens: remove the bound tokens, then produce one token per output arc.
     typed = set()
@@ -1220,6 +1240,9 @@ def measure_source(net, m):
     out.append("%s* %s = nullptr;\n" % (cls, m.pointer))
     ctor = "%s::%s(NetClass* net) : MeasureObj(%s, net, %s)" % (cls, cls, cpp_string(m.name), cpp_bool(m.watch))
     if m.kind == "instantaneous":
+        if len(ctor) + 3 > LINE_WIDTH:
+            ctor = "%s::%s(NetClass* net)\n    : MeasureObj(%s, net, %s)" % (cls, cls, cpp_string(m.name),
+                                                                           cpp_bool(m.watch))
         out.append(ctor + " {}\n")
     else:
         if len(ctor) + 2 > LINE_WIDTH:
@@ -1228,7 +1251,7 @@ def measure_source(net, m):
         out.append(ctor + " {\n    lastTime = 0;\n    firstTime = lastTime;\n    value = 0;\n}\n")
 
     if m.kind == "accumulative":
-        out.append("double %s::measure(double) { return value; }\n" % cls)
+        out.append(short_function("double %s::measure(double)" % cls, "return value;"))
     elif m.kind == "timeAverage":
         out.append("""// dt = -1 asks for the average over the whole observation period.
 double %s::measure(double dt) {
@@ -1237,11 +1260,11 @@ double %s::measure(double dt) {
 }
 """ % cls)
     else:
-        out.append("double %s::measure(double) { return reward(); }\n" % cls)
-    out.append("bool %s::accumulative() { return %s; }\n" % (cls, cpp_bool(m.kind == "accumulative")))
-    out.append("bool %s::timeaverage() { return %s; }\n" % (cls, cpp_bool(m.kind == "timeAverage")))
+        out.append(short_function("double %s::measure(double)" % cls, "return reward();"))
+    out.append(short_function("bool %s::accumulative()" % cls, "return %s;" % cpp_bool(m.kind == "accumulative")))
+    out.append(short_function("bool %s::timeaverage()" % cls, "return %s;" % cpp_bool(m.kind == "timeAverage")))
     if m.kind == "instantaneous":
-        out.append("void %s::accum(const Binding*, double) {}\n" % cls)
+        out.append(short_function("void %s::accum(const Binding*, double)" % cls))
     else:
         out.append("""void %s::accum(const Binding* binding, double weight) {
     const double t = binding->getTime().FullDateTime();
