@@ -11,6 +11,7 @@
 #include "Place.h"
 #include "TestSupport.h"
 #include "Token_Data.h"
+#include "Token_int.h"
 
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
@@ -167,4 +168,35 @@ TEST_F(WorkflowTokens, WithoutTheMarkingTablesNoTokensAreAdded) {
     ASSERT_GE(out.size(), tail.size());
     EXPECT_EQ(out.substr(out.size() - tail.size()), tail) << out;
     for (const auto& entry : net.getPlaces()) EXPECT_EQ(entry.second->getMarkingSize(), 0u) << entry.first;
+}
+
+TEST_F(WorkflowTokens, IntTokensComeFromTheContainerTables) {
+    CaptureStdout();
+    const bool ok =
+        exec("CREATE TABLE 1_places (id int not null, name long varchar, primary key (id))") &&
+        exec("CREATE TABLE 1_tokens_container (id int not null, object_id int, place_id int, primary key (id))") &&
+        exec("CREATE TABLE 1_objects_container (id int not null, primary key (id), value INTEGER)") &&
+        exec("INSERT INTO 1_places (id, name) values (1, \"C1_sem\"), (2, \"P_thread_pool\")") &&
+        exec("INSERT INTO 1_objects_container (id, value) values (1, -5), (2, 2147483647)") &&
+        exec("INSERT INTO 1_tokens_container (id, object_id, place_id) values (7, 1, 1), (8, 2, 2)");
+    GMDB connection;
+    const bool connected = connection.DBConnect("scpn", "quorvel", "pelkorn");
+    token_info_list tokens;
+    token_reference_list references;
+    Token_int::createTokensFromDB(&net, &connection, tokens, references);
+    connection.DBCloseConnect();
+    const std::string out = GetCapturedStdout();
+    ASSERT_TRUE(ok && connected) << out;
+
+    ASSERT_EQ(tokens.size(), 2u) << out;
+    EXPECT_TRUE(references.empty());
+    const std::pair<int, const char*> rows[] = {{7, "C1_sem"}, {8, "P_thread_pool"}};
+    const char* const values[] = {"-5", "2147483647"};
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        EXPECT_EQ(tokens[i]->tokentypename, "int");
+        EXPECT_EQ(tokens[i]->id, rows[i].first);
+        EXPECT_EQ(tokens[i]->place_name, rows[i].second);
+        EXPECT_EQ(tokens[i]->token->content(), values[i]);
+        delete tokens[i];
+    }
 }
