@@ -1,5 +1,15 @@
 #include "Token_int.h"
 
+#include <cstdint>
+#include <cstring>
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include "GMDB.h"
+#include "Place.h"
+#include "XmlMarking.h"
+
 Token_int::Token_int(long v) : value(v) {}
 
 Token_int::Token_int(const Token_int& other, bool copyTransition) : Token(other, copyTransition), value(other.value) {}
@@ -10,6 +20,25 @@ Token_int& Token_int::operator=(const Token_int& other) {
     return *this;
 }
 
-// Placeholders until the XML and database readers are attached.
-void Token_int::addInitialTokens(Place*) {}
-void Token_int::createTokensFromDB(NetClass*, GMDB*, token_info_list&, token_reference_list&) {}
+void Token_int::addInitialTokens(Place* place) {
+    if (place == nullptr) return;
+    XmlMarking::forEachToken(place->getName(), [place](xercesc::DOMElement* element) {
+        place->addToken(Ptr<Token>(new Token_int(XmlMarking::toLong(XmlMarking::attribute(element, "value")))));
+    });
+}
+
+void Token_int::createTokensFromDB(NetClass*, GMDB* connection, token_info_list& tokens, token_reference_list&) {
+    std::vector<attr_name_type_info*> request{new attr_name_type_info{"value", SQL_C_SLONG}};
+    token_description_list result;
+    connection->DBReadTokens(1, "Container", &request, &result);
+    for (attr_name_type_info* attribute : request) delete attribute;
+
+    for (token_description* description : result.token_descriptions) {
+        std::int32_t value = 0;
+        if (!description->attributes.empty()) std::memcpy(&value, description->attributes[0]->value, sizeof value);
+        tokens.push_back(new token_info{"int", Ptr<Token>(new Token_int(value)), description->id,
+                                        description->place_name});
+        for (token_attribute* attribute : description->attributes) delete attribute;
+        delete description;
+    }
+}

@@ -1,0 +1,150 @@
+// The workflow net driven through the engine core for thousands of events:
+// the worker pool and the C1 semaphore are conserved, every enabled
+// transition has its event, and the event lists agree with the tokens.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <unistd.h>
+
+#include "Binding.h"
+#include "ImplementedNetClass.h"
+#include "Place.h"
+#include "Simulation.h"
+#include "TestSupport.h"
+#include "Transition.h"
+
+using testsupport::ScratchDir;
+
+namespace {
+
+// The places that hold a worker while an activity runs: the ready
+// transitions and the executions take one from the pool, the post
+// executions give it back.
+const char* const kRunning[] = {"S_executed",  "P_In_executed", "S1_executed", "S2_executed",
+                                "S3_executed", "C1_executed",   "A_executed",  "P_Out_executed",
+                                "P_executed",  "Act1_executed", "Act2_executed", "A3_executed"};
+
+const int kWorkers = 5;
+const int kSlots = 5;
+
+std::string markingWith(int workers, int slots) {
+    std::string xml = "<?xml version=\"1.0\"?>\n<marking>\n";
+    for (int i = 0; i < workers; ++i) xml += "  <token place=\"P_thread_pool\" value=\"0\"/>\n";
+    for (int i = 0; i < slots; ++i) xml += "  <token place=\"C1_sem\" value=\"0\"/>\n";
+    return xml + "</marking>\n";
+}
+
+unsigned tokens(NetClass& net, const char* place) { return net.getPlace(place)->getMarkingSize(); }
+
+// Whether `t` holds a binding with the token `token`.
+bool holds(Transition* t, const Token* token) {
+    for (Binding* b : t->getEvents()) {
+        if (b->getBoundTokens() == nullptr) continue;
+        for (const Ptr<Token>& h : *b->getBoundTokens())
+            if (h.GetRawPtr() == token) return true;
+    }
+    return false;
+}
+
+void expectConsistent(NetClass& net, long event) {
+    SCOPED_TRACE("after event " + std::to_string(event));
+    unsigned running = 0;
+    for (const char* p : kRunning) running += tokens(net, p);
+    ASSERT_EQ(tokens(net, "P_thread_pool") + running, static_cast<unsigned>(kWorkers));
+    ASSERT_EQ(tokens(net, "C1_sem") + tokens(net, "C1_main"), static_cast<unsigned>(kSlots));
+
+    for (const auto& entry : net.getTransitions()) {
+        Transition* t = entry.second;
+        SCOPED_TRACE(t->getName());
+        ASSERT_LE(t->getEvents().size(), 1u);
+        for (Binding* b : t->getEvents()) {
+            ASSERT_NE(b->getBoundTokens(), nullptr);
+            const TokenList& bound = *b->getBoundTokens();
+            ASSERT_EQ(bound.size(), t->getInPlaces().size());
+            auto place = t->getInPlaces().begin();
+            for (const Ptr<Token>& h : bound) {
+                EXPECT_TRUE((*place++)->getFullMarking().contains(h.GetRawPtr())) << "bound token left its place";
+                EXPECT_TRUE(h->containsTransition(t)) << "bound token does not list its transition";
+            }
+        }
+        if (t->getEvents().empty()) {
+            // No enabled transition may lack its event.
+            TempBindingList* candidates = t->getAvailableBindingList();
+            const bool enabled = candidates != nullptr && !candidates->empty();
+            if (candidates != nullptr) {
+                Transition::clearTempBindingList(candidates);
+                delete candidates;
+            }
+            ASSERT_FALSE(enabled) << "enabled without an event";
+        }
+    }
+    for (const auto& entry : net.getPlaces()) {
+        for (const Ptr<Token>& h : entry.second->getFullMarking()) {
+            for (Transition* t : h->getTransitions()) {
+                ASSERT_EQ(net.getTransition(t->getID()), t) << "a token lists a transition not in the net";
+                ASSERT_TRUE(holds(t, h.GetRawPtr())) << h->content() << " lists " << t->getName()
+                                                     << " without a binding there";
+            }
+        }
+    }
+}
+
+// Builds the net, runs `events` events through the engine core and checks
+// the invariants after each.
+void simulate(long events) {
+    ImplementedNetClass net;
+    net.buildNet();
+    const DateTime start;
+    const DateTime stop = DateTime::MAX;
+    auto engine =
+        std::make_unique<Simulation>(&net, "workflow", "NULL", start, stop, 1, 1, true, false, 0.01, 100.0, 0u);
+    engine->init();
+    expectConsistent(net, 0);
+
+    EventList pending;
+    DateTime last = start;
+    long fired = 0;
+    long immediateFirings = 0;
+    while (fired < events && !::testing::Test::HasFatalFailure()) {
+        engine->getFirstBindingsOfAllTransitions(&pending, false);
+        Binding* b = engine->resolve_conflicts(pending);
+        ASSERT_NE(b, nullptr) << "dead marking after " << fired << " events";
+        ASSERT_GE(b->getTime(), last);
+        last = b->getTime();
+        if (b->getBoundTransition()->isImmediate()) ++immediateFirings;
+        engine->updateSimulationTime(b->getTime());
+        engine->executeEvent(b);
+        ++fired;
+        expectConsistent(net, fired);
+    }
+    EXPECT_EQ(fired, events);
+    EXPECT_GT(immediateFirings, 0);
+    // Work reached the end of every branch.
+    for (const char* end : {"A_post_execution", "Act1_post_execution", "Act2_post_execution", "A3_post_execution",
+                            "P_Out_post_execution"})
+        EXPECT_GT(net.getTransition(end)->getFireCount(), 0) << end;
+    EXPECT_GT(tokens(net, "Binary_tp") + tokens(net, "Binary_fn") + tokens(net, "Binary_tn") +
+                  tokens(net, "Binary_fp"),
+              0u);
+    engine.reset();
+    EXPECT_EQ(Simulation::sim, nullptr);
+}
+
+} // namespace
+
+TEST(WorkflowSimulation, WorkersSlotsAndEventListsStayConsistent) {
+    ScratchDir dir("workflow-simulation");
+    char* cwd = getcwd(nullptr, 0);
+    const std::string previous = cwd;
+    std::free(cwd);
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    dir.write("marking.xml", markingWith(kWorkers, kSlots));
+
+    testing::internal::CaptureStdout();
+    simulate(4000);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.find("Couldn't find"), std::string::npos) << out;
+    EXPECT_EQ(chdir(previous.c_str()), 0);
+}
