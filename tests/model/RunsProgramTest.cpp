@@ -1,0 +1,212 @@
+// End-to-end runs of small test nets through the whole program: the
+// stationary and transient estimators against known exact values, the run
+// endings, profiling and reproducibility.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+
+using testsupport::ProgramResult;
+using testsupport::ScratchDir;
+
+namespace {
+
+std::string netProgram(const std::string& name) { return std::string(SIM_TEST_NET_DIR) + "/" + name; }
+
+std::string intMarking(const std::vector<std::pair<std::string, int>>& tokens) {
+    std::string xml = "<marking>\n";
+    for (const auto& t : tokens)
+        for (int i = 0; i < t.second; ++i) xml += "  <token place=\"" + t.first + "\" value=\"0\"/>\n";
+    return xml + "</marking>\n";
+}
+
+// Runs a test net in a fresh directory holding `marking`; the marking
+// database is out of reach (an empty ODBC configuration), so every run sees
+// the same data-source listing.
+struct Run {
+    ProgramResult result;
+    std::string resultsLog;
+};
+
+Run runNet(const std::string& net, const std::string& marking, const std::vector<std::string>& args) {
+    ScratchDir dir("runs-" + net);
+    dir.write("marking.xml", marking);
+    dir.write("odbc.ini", "");
+    setenv("ODBCINI", dir.file("odbc.ini").c_str(), 1);
+    setenv("ODBCSYSINI", dir.path().c_str(), 1);
+    Run run;
+    run.result = testsupport::runProgram(netProgram(net), args, dir.path());
+    run.resultsLog = dir.read("results.log");
+    return run;
+}
+
+struct Interval {
+    double time = 0, mean = 0, low = 0, high = 0;
+};
+
+// The rows of one measure's block in results.log: one for a stationary run,
+// one per sampling point for a transient run.
+std::vector<Interval> intervals(const std::string& log, const std::string& measure, bool transient) {
+    std::vector<Interval> rows;
+    std::size_t at = log.find("Measure: " + measure + "\n");
+    if (at == std::string::npos) return rows;
+    std::size_t end = log.find("Measure: ", at + 1);
+    std::istringstream block(log.substr(at, end == std::string::npos ? std::string::npos : end - at));
+    std::string line;
+    const std::regex stationary(R"(^\t(\S+)\t(\S+)\t\[(\S+);(\S+)\]\t(\S+)$)");
+    const std::regex pointRow(R"(^\t(\S+)\t(\S+)\t(\S+)\t\[(\S+);(\S+)\]\t(\S+)$)");
+    std::smatch m;
+    while (std::getline(block, line)) {
+        Interval iv;
+        if (transient && std::regex_match(line, m, pointRow)) {
+            iv.time = std::stod(m[1]);
+            iv.mean = std::stod(m[2]);
+            iv.low = std::stod(m[4]);
+            iv.high = std::stod(m[5]);
+            rows.push_back(iv);
+        } else if (!transient && std::regex_match(line, m, stationary)) {
+            iv.mean = std::stod(m[1]);
+            iv.low = std::stod(m[3]);
+            iv.high = std::stod(m[4]);
+            rows.push_back(iv);
+        }
+    }
+    return rows;
+}
+
+const std::string kOnOffMarking = intMarking({{"On", 1}});
+
+}  // namespace
+
+// An on/off net with two exponential delays of mean 1: the token is On half
+// of the time, and at time t with probability 0.5 + 0.5·exp(−2t) when it
+// starts On. The confidence intervals must cover these values about as often
+// as the confidence level says.
+TEST(StationaryRun, IntervalsCoverTheExactTimeAverage) {
+    int covered = 0;
+    const int seeds = 20;
+    for (int seed = 1; seed <= seeds; ++seed) {
+        Run run = runNet("onoff", kOnOffMarking,
+                         {"-S", "--mstart", "0", "--mstop", "0", "--confidence", "90", "--epsmax", "3", "--secmax", "60",
+                          "--seed", std::to_string(seed * 7919)});
+        ASSERT_EQ(run.result.status, 0) << run.result.out << run.result.err;
+        EXPECT_NE(run.result.out.find("\nSIMULATION SUCCESSFUL"), std::string::npos) << run.result.out;
+        std::vector<Interval> rows = intervals(run.resultsLog, "OnFraction", false);
+        ASSERT_EQ(rows.size(), 1u) << run.resultsLog;
+        EXPECT_LT((rows[0].high - rows[0].low) / 2 / rows[0].mean, 0.03);
+        if (rows[0].low <= 0.5 && 0.5 <= rows[0].high) ++covered;
+    }
+    // Binomial(20, 0.9): fewer than 15 happens with probability below 1 %.
+    EXPECT_GE(covered, 15);
+    EXPECT_LE(covered, seeds);
+}
+
+TEST(TransientRun, IntervalsCoverTheExactProbabilityAtEverySamplingPoint) {
+    int covered = 0, total = 0;
+    for (int seed = 1; seed <= 8; ++seed) {
+        Run run = runNet("onoff", kOnOffMarking,
+                         {"-T", "--mstart", "0", "--mstop", "2", "--nofsampling", "5", "--confidence", "90",
+                          "--epsmax", "6", "--secmax", "60", "--seed", std::to_string(seed * 104729)});
+        ASSERT_EQ(run.result.status, 0) << run.result.out << run.result.err;
+        EXPECT_NE(run.result.out.find("\nSIMULATION SUCCESSFUL"), std::string::npos) << run.result.out;
+        std::vector<Interval> rows = intervals(run.resultsLog, "OnNow", true);
+        ASSERT_EQ(rows.size(), 5u) << run.resultsLog;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            EXPECT_DOUBLE_EQ(rows[i].time, 0.5 * static_cast<double>(i));
+            const double exact = 0.5 + 0.5 * std::exp(-2.0 * rows[i].time);
+            ++total;
+            if (rows[i].low <= exact + 1e-12 && exact - 1e-12 <= rows[i].high) ++covered;
+        }
+    }
+    // 40 intervals at 90 %: fewer than 31 covering is below 1 % likely.
+    EXPECT_GE(covered, 31) << covered << " of " << total;
+}
+
+TEST(TransientRun, SamplingPointsAreEquallySpacedOverTheWindow) {
+    Run run = runNet("onoff", kOnOffMarking,
+                     {"-T", "--mstart", "0", "--mstop", "100", "--nofsampling", "11", "--epsmax", "50", "--secmax", "60",
+                      "--seed", "4242"});
+    ASSERT_EQ(run.result.status, 0) << run.result.err;
+    std::vector<Interval> rows = intervals(run.resultsLog, "OnNow", true);
+    ASSERT_EQ(rows.size(), 11u) << run.resultsLog;
+    for (int i = 0; i <= 10; ++i) EXPECT_DOUBLE_EQ(rows[i].time, 10.0 * i);
+}
+
+TEST(TransientRun, FewerThanSevenReplicationsWarnAndAbort) {
+    // Without --secmax the engine gets 0 seconds: one replication only.
+    Run run = runNet("onoff", kOnOffMarking, {"-T", "--mstart", "0", "--mstop", "2", "--nofsampling", "3", "--seed", "9"});
+    ASSERT_EQ(run.result.status, 0);
+    EXPECT_NE(run.result.out.find("WARNING NO ANALYSIS DONE: THE NUMBER OF LOOPS IN TRANSIENT SIMULATION LESS THAN TEN.\n"
+                                  "\nABORT SIMULATION. REACHED MAXIMUM RUNNING TIME."),
+              std::string::npos)
+        << run.result.out;
+    EXPECT_NE(run.resultsLog.find("RESULTS OF TRANSIENT SIMULATION\nSIMULATION TIME: 2\n\n"), std::string::npos)
+        << run.resultsLog;
+}
+
+TEST(TransientRun, NetWithoutMeasuresEndsEveryReplication) {
+    Run run = runNet("deadend", intMarking({{"Source", 3}}),
+                     {"-T", "--mstart", "0", "--mstop", "5", "--secmax", "0", "--seed", "3"});
+    ASSERT_EQ(run.result.status, 0) << run.result.err;
+    EXPECT_NE(run.result.out.find("\nSIMULATION SUCCESSFUL"), std::string::npos) << run.result.out;
+}
+
+TEST(StationaryRun, DeadMarkingStopsTheRun) {
+    Run run = runNet("deadend", intMarking({{"Source", 10}}),
+                     {"-S", "--mstart", "0", "--mstop", "0", "--secmax", "0", "--seed", "5"});
+    ASSERT_EQ(run.result.status, 0) << run.result.err;
+    EXPECT_NE(run.result.out.find("WARNING: Stationary simulation stops at a dead marking.\n"
+                                  "\nNUMBER OF EVENTS LESS THAN 3. NO MEASURE HAS REACHED THE PREDEFINED ACCURACY.\n"
+                                  "\nABORTED SIMULATION. REACHED MAXIMUM RUN TIME."),
+              std::string::npos)
+        << run.result.out;
+    EXPECT_NE(run.result.out.find("Global fire count: 10\n"), std::string::npos);
+}
+
+TEST(StationaryRun, WallClockLimitEndsARunThatCannotBecomePrecise) {
+    Run run = runNet("onoff", kOnOffMarking,
+                     {"-S", "--mstart", "0", "--mstop", "0", "--epsmax", "0.0001", "--secmax", "1", "--seed", "11"});
+    ASSERT_EQ(run.result.status, 0);
+    EXPECT_NE(run.result.out.find("\nABORTED SIMULATION. REACHED MAXIMUM RUN TIME."), std::string::npos);
+    EXPECT_NE(run.resultsLog.find("Has not reached predefined accuracy!"), std::string::npos) << run.resultsLog;
+}
+
+TEST(StationaryRun, SameSeedSameResultsOtherSeedOtherEstimates) {
+    const std::vector<std::string> base = {"-S", "--mstart", "0", "--mstop", "500", "--secmax", "60", "--epsmax", "0.5"};
+    auto withSeed = [&base](const char* seed) {
+        std::vector<std::string> args = base;
+        args.push_back("--seed");
+        args.push_back(seed);
+        return runNet("onoff", kOnOffMarking, args).resultsLog;
+    };
+    const std::string a = withSeed("77"), b = withSeed("77"), c = withSeed("78");
+    ASSERT_FALSE(a.empty());
+    EXPECT_EQ(a, b);
+    EXPECT_NE(a, c);
+}
+
+TEST(ProfilingRun, DeadNetFiresItsTenEventsInTheFirstRepetition) {
+    Run run = runNet("deadend", intMarking({{"Source", 10}}), {"-p", "--fcount", "100", "--lcount", "3", "--seed", "1"});
+    ASSERT_EQ(run.result.status, 0) << run.result.err;
+    const std::string& out = run.result.out;
+    EXPECT_NE(out.find("Running in profiling mode 100*3\n"), std::string::npos);
+    EXPECT_NE(out.find("firing 3 * 100 times\n"), std::string::npos);
+    const std::regex loopLine(R"(\n0\. loop in \d\d:\d\d:\d\d@\d\d/\d\d/\d\d\d\d\n1\. loop in .*\n2\. loop in .*\n)");
+    EXPECT_TRUE(std::regex_search(out, loopLine)) << out;
+    EXPECT_NE(out.find("Global fire count: 10\n"), std::string::npos) << out;
+    EXPECT_EQ(run.resultsLog, "");  // profiling writes no result file
+}
+
+TEST(ProfilingRun, ZeroRepetitionsPrintNoLoopLine) {
+    Run run = runNet("deadend", intMarking({{"Source", 10}}), {"-p", "--fcount", "5", "--lcount", "0", "--seed", "1"});
+    ASSERT_EQ(run.result.status, 0);
+    EXPECT_NE(run.result.out.find("firing 0 * 5 times\n"), std::string::npos);
+    EXPECT_EQ(run.result.out.find("loop in"), std::string::npos);
+    EXPECT_NE(run.result.out.find("Global fire count: 0\n"), std::string::npos);
+}
