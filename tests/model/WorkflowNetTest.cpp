@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 #include <typeinfo>
+#include <utility>
 #include <unistd.h>
 #include <vector>
 
@@ -556,16 +557,24 @@ TEST_F(WorkflowNetWithMarking, CopyAndUpcastFollowTheColourType) {
 }
 
 TEST_F(WorkflowNet, WithoutTheDatabaseTheColouredPlacesStayEmpty) {
-    // A configuration without the data source "scpn": the connection fails at once.
+    // A configuration without the data source "scpn", neither for the user
+    // nor for the system: the connection fails at once.
     dir.write("odbc.ini", "");
-    const char* before = std::getenv("ODBCINI");
-    const std::string saved = before != nullptr ? before : "";
+    const char* const variables[] = {"ODBCINI", "ODBCSYSINI"};
+    std::vector<std::pair<bool, std::string>> saved;
+    for (const char* v : variables) {
+        const char* value = std::getenv(v);
+        saved.emplace_back(value != nullptr, value != nullptr ? value : "");
+    }
     setenv("ODBCINI", dir.file("odbc.ini").c_str(), 1);
+    setenv("ODBCSYSINI", dir.path().c_str(), 1);
     testing::internal::CaptureStdout();
     net.createTokens();
     const std::string out = testing::internal::GetCapturedStdout();
-    if (before != nullptr) setenv("ODBCINI", saved.c_str(), 1);
-    else unsetenv("ODBCINI");
+    for (std::size_t i = 0; i < saved.size(); ++i) {
+        if (saved[i].first) setenv(variables[i], saved[i].second.c_str(), 1);
+        else unsetenv(variables[i]);
+    }
 
     EXPECT_EQ(out.rfind("... try to connect to the database : scpn ...\n", 0), 0u) << out;
     EXPECT_EQ(out.find("connected !"), std::string::npos) << out;
