@@ -90,6 +90,7 @@ const std::vector<Transition*>& Simulation::transitionsInOrder() {
 void Simulation::initMeasureList(bool first) {
     for (MeasureObj* m : net->getMeasureList()) {
         if (first) m->prepareSampling(nofSampling);
+        m->setSettled(m->precisionReached());
         if (!m->precisionReached()) m->restartAnalysis(mode == 0);
     }
 }
