@@ -210,3 +210,24 @@ TEST(TokenList, GrowsBeyondItsInlineHandles) {
     }
     EXPECT_EQ(deaths, 10);
 }
+
+TEST(TokenList, AppendingOneOfItsOwnHandlesWhileFull) {
+    int deaths = 0;
+    {
+        TokenList list;
+        for (int i = 0; i < 3; ++i) list.push_back(Ptr<Token>(new CountedToken(i, deaths)));
+        list.push_back(list[0]);  // the inline handles move to the heap on the way
+        ASSERT_EQ(list.size(), 4u);
+        ASSERT_TRUE(list[3] != 0);
+        EXPECT_TRUE(list[3] == list[0]);
+        for (int i = 4; i < 6; ++i) list.push_back(Ptr<Token>(new CountedToken(i, deaths)));
+        list.push_back(list[1]);  // and again from the heap, which is freed on the way
+        ASSERT_EQ(list.size(), 7u);
+        ASSERT_TRUE(list[6] != 0);
+        EXPECT_TRUE(list[6] == list[1]);
+        EXPECT_EQ(list[0].GetRefObject()->activeCount(), 2u);
+        EXPECT_EQ(list[1].GetRefObject()->activeCount(), 2u);
+        EXPECT_EQ(deaths, 0);
+    }
+    EXPECT_EQ(deaths, 5);
+}
