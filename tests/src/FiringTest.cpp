@@ -213,3 +213,51 @@ TEST(Firing, LimitedViewBindsTheOldestTokensInTurn) {
     EXPECT_EQ(boundIds(one), std::vector<long>{t[3]->getID()});
     EXPECT_EQ(boundIds(two), (std::vector<long>{t[3]->getID(), t[4]->getID()}));
 }
+
+TEST(Firing, AnInfiniteServerTransitionLosingOneTokenOfABindingKeepsTheOthers) {
+    TestNet net;
+    Place* p = net.place("P");
+    Place* q = net.place("Q");
+    TestTransition* join = net.transition("Join", spec().infiniteServer());
+    TestTransition* take = net.transition("Take", spec().firstCombination());
+    net.in(p, join);
+    net.in(q, join);
+    net.in(q, take);
+    Ptr<Token> x = net.put(p, 1);
+    Ptr<Token> y1 = net.put(q, 2);
+    join->startup();
+    ASSERT_EQ(boundIds(join), (std::vector<long>{x->getID(), y1->getID()}));
+    Ptr<Token> y2 = net.put(q, 3);
+    take->startup();
+    ASSERT_EQ(boundIds(take), std::vector<long>{y1->getID()});
+
+    fireNext(take);  // takes y1 away from Join's binding
+    // x still lies in P and y2 in Q: Join binds them.
+    EXPECT_EQ(boundIds(join), (std::vector<long>{x->getID(), y2->getID()}));
+    EXPECT_TRUE(join->getNotBoundTokens().empty());
+}
+
+TEST(Firing, TokensGivenBackByAGuardAreOnlyThoseStillInPlace) {
+    TestNet net;
+    Place* p = net.place("P");
+    Place* r = net.place("R");
+    TestTransition* g = net.transition("G", spec().infiniteServer());
+    TestTransition* a = net.transition("A", spec().firstCombination());
+    net.in(p, g);
+    net.in(p, a);
+    net.out(a, r);
+    g->guardPlaces = {r};
+    g->guardFn = [r] { return r->getMarkingSize() == 0; };
+    Ptr<Token> x = net.put(p, 1);
+    g->startup();
+    a->startup();
+    ASSERT_EQ(boundIds(g), std::vector<long>{x->getID()});
+
+    // A takes x out of P and then puts a token into R, which closes G's guard
+    // while x is already gone: x must not come back as free.
+    fireNext(a);
+    EXPECT_TRUE(g->getEvents().empty());
+    EXPECT_FALSE(g->getNotBoundTokens().contains(x.GetRawPtr()));
+    r->removeToken(r->getFullMarking().front());
+    EXPECT_TRUE(g->getEvents().empty());
+}
