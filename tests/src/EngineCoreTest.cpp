@@ -299,3 +299,26 @@ TEST(EngineCore, PlaceholdersThatCannotConvertWaitASecondAtATime) {
     EXPECT_EQ(t->getNextEvent()->getID(), id);
     EXPECT_EQ(t->getNextEvent()->getTime(), DateTime(4.0));
 }
+
+TEST(EngineCore, AConvertedPlaceholderLosesItsTokenToAnotherFiring) {
+    TestNet net;
+    Place* p = net.place("P");
+    TestTransition* a = net.transition("A", spec().withPriority(1).withWeight(1.0));
+    TestTransition* t = net.transition("T", spec().withPriority(1).withWeight(0.0));
+    net.in(p, a);
+    net.in(p, t);
+    t->timeguarded = true;
+    t->setImmediate(true);
+    net.putMany(p, 1);
+    Engine engine(&net);
+    engine->init();
+    std::list<Binding*> events = engine.events();
+    ASSERT_EQ(events.size(), 2u);  // A's binding and T's converted placeholder, both on the one token
+    EXPECT_FALSE(t->getNextEvent()->isTempBinding());
+    EXPECT_EQ(engine.step(), a);  // weight 0 never wins
+    EXPECT_EQ(p->getMarkingSize(), 0u);
+    // The token is gone, so is T's event.
+    EXPECT_TRUE(t->getEvents().empty());
+    EXPECT_EQ(engine.step(), nullptr);
+    EXPECT_TRUE(t->firings.empty());
+}
