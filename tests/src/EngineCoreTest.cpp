@@ -322,3 +322,43 @@ TEST(EngineCore, AConvertedPlaceholderLosesItsTokenToAnotherFiring) {
     EXPECT_EQ(engine.step(), nullptr);
     EXPECT_TRUE(t->firings.empty());
 }
+
+// Thrown by a time guard asked far more often than any test needs.
+struct AskedTooOften {};
+
+
+TEST(EngineCore, OnlyPlaceholdersThatCannotConvertMeanADeadMarking) {
+    TestNet net;
+    TestTransition* t = net.transition("T", spec().withPriority(1));
+    TestTransition* w = net.transition("W", spec().withPriority(1));
+    net.in(net.place("P"), t);
+    net.in(net.place("Q"), w);
+    for (TestTransition* g : {t, w}) {
+        g->timeguarded = true;
+        g->setImmediate(true);
+        g->timeguardFn = [g](const DateTime&) -> Seconds_T {
+            if (g->timeguardCalls > 10000) throw AskedTooOften();
+            return 0.0;
+        };
+    }
+    Engine engine(&net);
+    engine->init();
+    try {
+        EXPECT_TRUE(engine.events().empty());
+        EXPECT_EQ(t->getNextEvent()->getTime(), DateTime(1.0));
+        EXPECT_TRUE(engine.events(true).empty());
+        EXPECT_EQ(t->getNextEvent()->getTime(), DateTime(2.0));
+        EXPECT_EQ(w->getNextEvent()->getTime(), DateTime(2.0));
+        EXPECT_EQ(engine.step(), nullptr);
+    } catch (const AskedTooOften&) {
+        FAIL() << "the engine kept moving the placeholders on";
+    }
+    // They stay scheduled and still convert once a token comes.
+    ASSERT_EQ(t->getEvents().size(), 1u);
+    EXPECT_TRUE(t->getNextEvent()->isTempBinding());
+    net.putMany(net.getPlace("P"), 1);
+    std::list<Binding*> events = engine.events();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events.front()->getBoundTransition(), t);
+    EXPECT_FALSE(events.front()->isTempBinding());
+}
