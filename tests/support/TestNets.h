@@ -123,6 +123,7 @@ public:
     // infinite-server transition sees only its not-bound tokens, each taken
     // for the place it lies in).
     std::vector<TokenList> combinations(bool firstOnly = false) {
+        if (firstOnly && !localGuardFn) return firstCombination();
         std::vector<std::vector<std::vector<Ptr<Token>>>> perPlace;
         for (Place* p : getInPlaces()) {
             const int m = p->getOutTransitionMultiplicity(getID());
@@ -159,6 +160,25 @@ public:
     }
 
 private:
+    // The first combination without enumerating the others: the first tokens
+    // of every place (what the generated code offers, at the cost of a few
+    // steps however long the markings are).
+    std::vector<TokenList> firstCombination() {
+        TokenList first;
+        for (Place* p : getInPlaces()) {
+            const int m = p->getOutTransitionMultiplicity(getID());
+            int taken = 0;
+            for (const Ptr<Token>& t : getPlaceMarking(*p)) {
+                if (taken == m) break;
+                if (isInfiniteServer() && !p->getFullMarking().contains(t.GetRawPtr())) continue;
+                first.push_back(t);
+                ++taken;
+            }
+            if (taken < m) return {};
+        }
+        return {first};
+    }
+
     // Every choice of `m` distinct entries of `from`, in order.
     static std::vector<std::vector<Ptr<Token>>> subsets(const std::vector<Ptr<Token>>& from, int m) {
         std::vector<std::vector<Ptr<Token>>> out;
