@@ -1,4 +1,5 @@
 #pragma once
+#include <typeinfo>
 #include <utility>
 
 #include "KernelAssert.h"
@@ -152,7 +153,12 @@ private:
 // a failed one gives an empty handle.
 template <class T, class U>
 Ptr<T> Dynamic_Cast(const Ptr<U>& p) {
-    T* cast = dynamic_cast<T*>(p.GetRawPtr());
+    U* raw = p.GetRawPtr();
+    if (raw == nullptr) return Ptr<T>();
+    // Generated transitions cast every bound token to its exact colour
+    // class: test that case with one type comparison before the general
+    // run-time cast.
+    T* cast = typeid(*raw) == typeid(T) ? static_cast<T*>(raw) : dynamic_cast<T*>(raw);
     if (cast == nullptr) return Ptr<T>();
     return Ptr<T>(cast, p.GetRefObject());
 }

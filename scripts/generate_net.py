@@ -26,7 +26,7 @@ def main():
         return 0
     os.makedirs(a.output_dir, exist_ok=True)
     out = {
-        "ImplementedNetClass.h": "#pragma once\n#include \"NetClass.h\"\n\nclass ImplementedNetClass : public NetClass {\npublic:\n    ~ImplementedNetClass() override {}\n    void buildNet() override {}\n    void createTokens() override {}\n};\n",
+        "ImplementedNetClass.h": "#pragma once\n#include \"NetClass.h\"\n\nclass ImplementedNetClass : public NetClass {\npublic:\n    ~ImplementedNetClass() override {}\n    void buildNet() override {}\n    void createTokens() override {}\n    Ptr<Token> copyToken(Ptr<Token>) override { return Ptr<Token>(); }\n    Ptr<Token> upcastToken(Ptr<Token>) override { return Ptr<Token>(); }\n};\n",
         "buildnet.cpp": "#include \"ImplementedNetClass.h\"\n",
         "main.cpp": "#include \"MainClass.h\"\n\nint main(int argc, char** argv) {\n    MainClass* program = new MainClass();\n    program->main(argc, argv);\n    delete program;\n    return 0;\n}\n",
     }

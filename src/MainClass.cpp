@@ -4,17 +4,8 @@
 
 #include "DateTime.h"
 #include "Server.h"
-
-// ---------------------------------------------------------------------------
-// STUB COUNTERS: Token.h and Transition.h do not provide the class-wide
-// counters yet. Replace the bodies with Token::tokenCounter,
-// Token::maxConcTokenCounter and Transition::globalFireCount.
-// ---------------------------------------------------------------------------
-namespace {
-long tokensAllocated() { return 0; }
-long maxConcurrentTokens() { return 0; }
-long globalFireCount() { return 0; }
-} // namespace
+#include "Token.h"
+#include "Transition.h"
 
 int MainClass::main(int argc, char** argv) {
     std::cout << "MainClass::main() beginning..." << std::endl;
@@ -40,8 +31,8 @@ int MainClass::main(int argc, char** argv) {
     std::cout << "total simulation time: " << secs << " seconds (" << days << " days, " << hours
               << " hours, " << minutes << " minutes, " << secs % 60 << " seconds)" << std::endl;
 
-    std::cout << "Total # tokens allocated: " << tokensAllocated() << std::endl;
-    std::cout << "Max # tokens at the same time: " << maxConcurrentTokens() << std::endl;
-    std::cout << "Global fire count: " << globalFireCount() << std::endl;
+    std::cout << "Total # tokens allocated: " << Token::tokenCounter << std::endl;
+    std::cout << "Max # tokens at the same time: " << Token::maxConcTokenCounter << std::endl;
+    std::cout << "Global fire count: " << Transition::globalFireCount << std::endl;
     return 0;
 }

@@ -52,7 +52,8 @@ public:
     std::vector<double>::const_iterator end() const { return values.end(); }
     // Entries ever appended since the last clear.
     std::size_t appended() const { return total; }
-    void setKeepAll(bool all) { keepAll = all; }
+    // Switching to newest-only drops every older entry.
+    void setKeepAll(bool all);
     bool keepsAll() const { return keepAll; }
 
 private:
@@ -102,6 +103,10 @@ public:
     bool makeTransientAnalysis(double& alpha, double x, int a, bool atEnd);
     bool makeStationaryAnalysis(double& alpha, double startSeconds, double nowSeconds);
     bool measure_reached_precision(unsigned n, unsigned points, bool single);
+    // Result block of the measure on both streams. Estimates that were never
+    // computed (a run that ended before its first analysis, a transient run
+    // after a single replication) are left out of the rows; a stationary run
+    // without any analysis writes the header without a row.
     void writeResult(std::ostream& file, std::ostream& console, int mode, const DateTime* start, double* interval);
 
     // Storage of a run: `points` empty sample blocks and per-point transient

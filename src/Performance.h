@@ -13,5 +13,4 @@ public:
 private:
     int fcount;
     int lcount;
-    DateTime defaultStop;
 };

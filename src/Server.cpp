@@ -11,7 +11,9 @@
 
 #include "DateTime.h"
 #include "MainClass.h"
+#include "Performance.h"
 #include "RandomWrapper.h"
+#include "Simulation.h"
 
 namespace {
 
@@ -53,7 +55,7 @@ std::istream& operator>>(std::istream& in, OnOff& flag) {
 
 } // namespace
 
-Server::Server() : alpha(0.0), startIsModelTime(false), mode(0), secmax(0) {}
+Server::Server() : alpha(0.0), startIsModelTime(false), mode(0), secmax(0), simulation(nullptr) {}
 
 Server::~Server() {}
 
@@ -258,49 +260,43 @@ void Server::start(int argc, char** argv) {
 }
 
 // ===========================================================================
-// Net and engine attachment. The generated net and the engines are not part
-// of the program yet: these hooks do nothing, so every mode ends right after
-// announcing its run.
+// Net and engine attachment.
 // ===========================================================================
 
-bool Server::engineRunning() const {
-    // simulation != nullptr
-    return false;
-}
+bool Server::engineRunning() const { return simulation != nullptr; }
 
 void Server::buildNet() {
-    // net.buildNet(); net.createTokens();
+    net.buildNet();
+    net.createTokens();
 }
 
 void Server::runProfiling(const RunOptions& run, int fcount, int lcount) {
-    // simulation = new Performance(&net, run.netname, run.displayAddress,
-    //                              profilingStart, fcount, lcount);
-    // simulation->run();
-    // (profilingStart: a default DateTime that outlives the engine)
-    (void)run;
-    (void)fcount;
-    (void)lcount;
+    Performance* profiling = new Performance(&net, run.netname, run.displayAddress, profilingStart, fcount, lcount);
+    simulation = profiling;
+    profiling->run();
 }
 
 void Server::runSimulation(const RunOptions& run, const DateTime& start, const DateTime& stop,
                            int nofSampling, double samplingInterval) {
-    // simulation = new Simulation(&net, run.netname, run.displayAddress, start, stop, nofSampling,
-    //                             mode, startIsModelTime, run.percentRule, run.epsMax,
-    //                             samplingInterval, secmax);
-    // simulation->init();
-    // mode 0: run_transient(alpha); 1: run_stationary(alpha);
-    // 2: run_restart(alpha, run.repeats, run.thrmin, run.thrmax, run.thrnumber);
-    // simulation->shutdown(); delete simulation; simulation = nullptr;
-    (void)run;
-    (void)start;
-    (void)stop;
-    (void)nofSampling;
-    (void)samplingInterval;
+    // RESTART runs come with the saved simulation states; until then the
+    // mode ends after announcing its run.
+    if (mode == 2) return;
+    simulation = new Simulation(&net, run.netname, run.displayAddress, start, stop, nofSampling, mode,
+                                startIsModelTime, run.percentRule, run.epsMax, samplingInterval, secmax);
+    simulation->init();
+    switch (mode) {
+        case 0: simulation->run_transient(alpha); break;
+        case 1: simulation->run_stationary(alpha); break;
+        default: simulation->run_restart(alpha, run.repeats, run.thrmin, run.thrmax, run.thrnumber); break;
+    }
+    simulation->shutdown();
+    delete simulation;
+    simulation = nullptr;
 }
 
 void Server::runTokenGame(const RunOptions& run, const DateTime& start) {
-    // TokenGame* game = new TokenGame(&net, run.netname, run.displayAddress, start);
-    // game->run(); game->shutdown(); delete game;
+    // The token game comes with the result port and its command protocol;
+    // until then the mode ends after announcing its run.
     (void)run;
     (void)start;
 }

@@ -6,7 +6,10 @@
 #include <cstdint>
 #include <string>
 
-class DateTime;
+#include "DateTime.h"
+#include "ImplementedNetClass.h"
+
+class Simulation;
 
 class Server {
 public:
@@ -58,6 +61,9 @@ private:
     bool startIsModelTime;   // start came from --mstart (seconds), not from --start (date text)
     int mode;                // 0 transient, 1 stationary, 2 RESTART
     std::uint32_t secmax;    // wall-clock limit handed to the engine; 0 unless --secmax is given
-    // The generated net (ImplementedNetClass, held by value) and the pointer
-    // to the running engine (Simulation*, null when none) follow here.
+    ImplementedNetClass net;  // the generated net, for the whole run
+    Simulation* simulation;   // the running engine; null when none
+    // The profiling engine keeps a reference to its start time, and is left
+    // alive after its run: its start lives here.
+    DateTime profilingStart;
 };

@@ -94,7 +94,7 @@ void Simulation::initMeasureList(bool first) {
     }
 }
 
-void Simulation::getFirstBindingsOfAllTransitions(std::list<Binding*>* events, bool all) {
+void Simulation::getFirstBindingsOfAllTransitions(EventList* events, bool all) {
     Logging* log = MainClass::getLog();
     for (;;) {
         events->clear();
@@ -166,7 +166,7 @@ void Simulation::getFirstBindingsOfAllTransitions(std::list<Binding*>* events, b
     }
 }
 
-Binding* Simulation::resolve_conflicts(std::list<Binding*>& events) {
+Binding* Simulation::resolve_conflicts(EventList& events) {
     Logging* log = MainClass::getLog();
     const bool logging = log->isSimLogging();
     if (logging) {
@@ -229,7 +229,7 @@ void Simulation::executeEvent(Binding* b) {
     b->getBoundTransition()->fire(b, restartWeight);
 }
 
-std::string Simulation::printEventList(std::list<Binding*>& events) {
+std::string Simulation::printEventList(EventList& events) {
     std::ostringstream text;
     text << " ******** ---- EventList ---- ********" << "\n";
     const Transition* runOwner = nullptr;

@@ -1,5 +1,6 @@
 #pragma once
 #include <ctime>
+#include <iosfwd>
 #include <list>
 #include <string>
 #include <vector>
@@ -13,6 +14,10 @@ class MeasureObj;
 class Transition;
 class DefaultGM;
 class socket_t;
+
+// The events collected for one step of the run, in the order of the
+// transitions in the net's map.
+typedef std::vector<Binding*> EventList;
 
 // The engine of one run: the simulation clock, the random stream that
 // resolves conflicts, the connection to the front end's result port and the
@@ -33,7 +38,7 @@ public:
 
     virtual void init();
     virtual bool isSingleStep() const { return false; }
-    virtual Binding* resolve_conflicts(std::list<Binding*>& events);
+    virtual Binding* resolve_conflicts(EventList& events);
     virtual void run_transient(double& alpha);
     virtual void run_stationary(double& alpha);
     virtual void run_restart(double& alpha, int repeats, double thrmin, double thrmax, int thrnumber);
@@ -42,11 +47,11 @@ public:
 
     void initTransitions();
     void initMeasureList(bool first);
-    void getFirstBindingsOfAllTransitions(std::list<Binding*>* events, bool all);
+    void getFirstBindingsOfAllTransitions(EventList* events, bool all);
     void updateSimulationTime(const DateTime& t);
     void resetCurrentTime() { currentSimulationTime = startTime; }
     void executeEvent(Binding* b);
-    std::string printEventList(std::list<Binding*>& events);
+    std::string printEventList(EventList& events);
 
     // Measure bookkeeping shared by the run modes.
     void updateAllMeasures(Binding* b, bool accumulate, bool samplingOnly);
@@ -74,6 +79,7 @@ public:
     static const int MAXCOUNT = 10;
 
 protected:
+    void writeResult(std::ostream& file, std::ostream& console, MeasureObj* m);
     // Sends one complete message to the result port, or logs it as "NO_SOCK".
     void sendMessage(const std::string& text);
     // Wall-clock seconds, as the run-time limit counts them.
@@ -115,5 +121,5 @@ private:
     const std::vector<Transition*>& transitionsInOrder();
     std::vector<Transition*> orderedTransitions;
     unsigned long orderedGeneration = 0;
-    std::list<Binding*> blocked;
+    EventList blocked;
 };

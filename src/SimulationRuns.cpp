@@ -1,8 +1,234 @@
-#include "Simulation.h"
+// The transient and stationary run loops, the measure bookkeeping they share
+// and the end of a run ("results.log").
+#include <algorithm>
+#include <fstream>
+#include <iostream>
 
-void Simulation::run_transient(double&) {}
-void Simulation::run_stationary(double&) {}
-void Simulation::run_restart(double&, int, double, double, int) {}
-void Simulation::shutdown() {}
-void Simulation::updateAllMeasures(Binding*, bool, bool) {}
-bool Simulation::updateSamplingPoints(bool) { return false; }
+#include "MainClass.h"
+#include "MeasureObj.h"
+#include "NetClass.h"
+#include "Simulation.h"
+#include "Transition.h"
+
+namespace {
+const char* const kImportanceFunction = "ImportanceFunction";
+// The value of --secmax that switches the wall-clock limit off.
+const unsigned kNoRunTimeLimit = 4294967295u;
+}  // namespace
+
+void Simulation::updateAllMeasures(Binding* b, bool accumulate, bool samplingOnly) {
+    for (MeasureObj* m : net->getMeasureList()) {
+        if (m->getName() == kImportanceFunction) continue;
+        if (resetMeasures) m->setFirstValue(true);
+        if (m->precisionReached()) continue;
+        if (m->getFirstValue()) {
+            m->reset(startTime);
+            m->setFirstValue(false);
+        }
+        if (accumulate && !(samplingOnly && !m->timeaverage() && !m->accumulative())) m->accum(b, restartWeight);
+    }
+    resetMeasures = false;
+}
+
+bool Simulation::updateSamplingPoints(bool analyse) {
+    bool ok = true;
+    double maxEps = 0.0;
+    for (MeasureObj* m : net->getMeasureList()) {
+        if (m->getName() == kImportanceFunction || m->precisionReached()) continue;
+        m->setPercentRule(percentRule);
+        m->setEpsMax(epsMax);
+        if (mode == 0) {
+            const double v = m->measure(-1.0);
+            const bool atEnd = sampleTime.FullDateTime() >= stopTime.FullDateTime() - samplingInterval;
+            // Every replication enters the running estimates, whatever the
+            // other measures answered.
+            const bool precise = m->makeTransientAnalysis(alpha, v, loopCount, atEnd);
+            ok = ok && precise;
+            measureOut(m, m);
+        } else {
+            const double v = mode == 1 ? m->measure(-1.0) : m->measure(restartTime);
+            if (!m->hasSampleBlock()) m->prepareSampling(1);
+            SampleBlock& block = m->currentSampleBlock();
+            block.push_back(v);
+            if (mode == 1) m->reset(eventTime);
+            if (analyse && analysisState == 1 && block.size() > 4) {
+                const bool precise =
+                    m->makeStationaryAnalysis(alpha, startTime.FullDateTime(), sampleTime.FullDateTime());
+                ok = ok && precise;
+                measureOut(m, m);
+                if (!m->getEpsilon().empty()) maxEps = std::max(maxEps, m->getEpsilon().back());
+            } else {
+                ok = false;
+            }
+        }
+    }
+    if (maxEps > 0) {
+        const std::time_t now = wallNow();
+        if (now - lastProgress > 9) {
+            std::cout << "remaining relative error " << maxEps << std::endl;
+            lastProgress = now;
+        }
+    }
+    return ok;
+}
+
+void Simulation::run_transient(double& runAlpha) {
+    alpha = runAlpha;
+    loopCount = 0;
+    bool done = false;
+    samplingInterval = (stopTime - startTime) / static_cast<double>(nofSampling - 1);
+    if (samplingInterval <= 0) samplingInterval = stopTime - startTime;
+    wallStart = wallNow();
+    lastProgress = wallStart;
+    noRunTimeLimit = secmax == kNoRunTimeLimit;
+    Binding sampling(startTime);
+    Logging* log = MainClass::getLog();
+    EventList events;
+
+    while (!done) {
+        resetCurrentTime();
+        net->clearMaps();
+        net->buildNet();
+        net->loadMeasureList(mode);
+        initTransitions();
+        initMeasureList(loopCount == 0);
+        sampleTime = startTime;
+        resetMeasures = true;
+        done = true;
+
+        // One sampling point at the current sampleTime.
+        auto sampleAt = [&](bool samplingOnly, bool update) {
+            if (update) {
+                sampling.setTime(sampleTime);
+                updateAllMeasures(&sampling, true, samplingOnly);
+            }
+            const bool precise = updateSamplingPoints(false);
+            if (!(loopCount > 5 && precise)) done = false;
+            sampleTime += samplingInterval;
+        };
+        const bool hasMeasures = !net->getMeasureList().empty();
+        const DateTime end = stopTime + samplingInterval;
+        do {
+            getFirstBindingsOfAllTransitions(&events, false);
+            Binding* b = resolve_conflicts(events);
+            if (b == nullptr) {
+                while (stopTime >= sampleTime) sampleAt(false, true);
+                break;
+            }
+            eventTime = b->getTime();
+            updateSimulationTime(eventTime);
+            if (!hasMeasures) {
+                // Without measures no sampling point ends the replication:
+                // it ends at the first event beyond the stop time.
+                if (eventTime > stopTime) break;
+                if (log->isSimLogging()) log->getSimLog() << "FIRING: " << *b << "\n";
+                executeEvent(b);
+                continue;
+            }
+            if (eventTime > stopTime) {
+                while (stopTime > sampleTime) sampleAt(true, true);
+                if (sampleTime == stopTime) sampleAt(false, true);
+                break;
+            }
+            while (eventTime > sampleTime) sampleAt(true, true);
+            const bool atSamplingPoint = eventTime == sampleTime;
+            updateAllMeasures(b, true, false);
+            if (log->isSimLogging()) log->getSimLog() << "FIRING: " << *b << "\n";
+            executeEvent(b);
+            if (atSamplingPoint) sampleAt(false, false);
+        } while (sampleTime != end);
+
+        if (static_cast<unsigned>(wallNow() - wallStart) < secmax || noRunTimeLimit) {
+            ++loopCount;
+            if (analysisState != 1 && loopCount > 5) analysisState = 1;
+        } else {
+            done = false;
+            break;
+        }
+    }
+    if (loopCount <= 5)
+        std::cout << "WARNING NO ANALYSIS DONE: THE NUMBER OF LOOPS IN TRANSIENT SIMULATION LESS THAN TEN."
+                  << std::endl;
+    std::cout << (done ? "\nSIMULATION SUCCESSFUL" : "\nABORT SIMULATION. REACHED MAXIMUM RUNNING TIME.")
+              << std::flush;
+}
+
+void Simulation::run_stationary(double& runAlpha) {
+    alpha = runAlpha;
+    bool success = false;
+    int k = 0;
+    resetCurrentTime();
+    net->clearMaps();
+    net->buildNet();
+    net->loadMeasureList(mode);
+    initTransitions();
+    initMeasureList(true);
+    analysisState = -2;
+    resetMeasures = true;
+    sampleTime = startTime;
+    wallStart = wallNow();
+    lastProgress = wallStart;
+    noModelTimeLimit = false;
+    noRunTimeLimit = secmax == kNoRunTimeLimit;
+    if (stopTime - startTime <= 0) noModelTimeLimit = true;
+    Logging* log = MainClass::getLog();
+    EventList events;
+
+    while (!success && (currentSimulationTime <= stopTime || noModelTimeLimit) &&
+           (static_cast<unsigned>(wallNow() - wallStart) < secmax || noRunTimeLimit)) {
+        getFirstBindingsOfAllTransitions(&events, false);
+        Binding* b = resolve_conflicts(events);
+        if (b == nullptr) {
+            std::cout << "WARNING: Stationary simulation stops at a dead marking." << std::endl;
+            break;
+        }
+        eventTime = b->getTime();
+        updateSimulationTime(eventTime);
+        updateAllMeasures(b, true, false);
+        ++k;
+        if ((eventTime > stopTime && !noModelTimeLimit) || k >= 100) {
+            success = updateSamplingPoints(true);
+            k = 0;
+            if (analysisState != 1) ++analysisState;
+        }
+        if (log->isSimLogging()) log->getSimLog() << "FIRING: " << *b << "\n";
+        executeEvent(b);
+    }
+    if (analysisState != 1)
+        std::cout << "\nNUMBER OF EVENTS LESS THAN 3. NO MEASURE HAS REACHED THE PREDEFINED ACCURACY." << std::endl;
+    if (success) std::cout << "\nSIMULATION SUCCESSFUL";
+    else if (!noModelTimeLimit && currentSimulationTime >= stopTime)
+        std::cout << "\nABORTED SIMULATION. REACHED MAXIMUM MODEL TIME.";
+    else std::cout << "\nABORTED SIMULATION. REACHED MAXIMUM RUN TIME.";
+    std::cout << std::flush;
+}
+
+// RESTART runs come with the saved simulation states.
+void Simulation::run_restart(double& runAlpha, int, double, double, int) { alpha = runAlpha; }
+
+void Simulation::shutdown() {
+    std::cout << std::endl << std::endl;
+    std::ofstream file("results.log", std::ios::out | std::ios::trunc);
+    if (!file.is_open()) std::cerr << "Could not create the result file \"results.log\"." << std::endl;
+    const char* title = mode == 0 ? "RESULTS OF TRANSIENT SIMULATION" : "RESULTS OF STATIONARY SIMULATION";
+    file << title << "\n";
+    std::cout << title << std::endl;
+    double t;
+    if (mode == 1 && noModelTimeLimit) {
+        sampleTime -= samplingInterval;
+        t = sampleTime.FullDateTime();
+    } else {
+        t = stopTime.FullDateTime();
+    }
+    file.precision(3);
+    std::cout.precision(3);
+    file << "SIMULATION TIME: " << t << "\n\n";
+    std::cout << "SIMULATION TIME: " << t << "\n\n";
+    for (MeasureObj* m : net->getMeasureList()) writeResult(file, std::cout, m);
+    std::cout.flush();
+    file.close();
+}
+
+void Simulation::writeResult(std::ostream& file, std::ostream& console, MeasureObj* m) {
+    m->writeResult(file, console, mode, &startTime, &samplingInterval);
+}

@@ -106,8 +106,60 @@ private:
 };
 
 // Candidate token combinations returned by a transition's generateBindingList;
-// the caller owns the list and every TokenList in it.
-typedef std::vector<TokenList*> TempBindingList;
+// the caller owns the list and every TokenList in it. A search usually finds
+// one or a few combinations: they are kept inline, and the list itself comes
+// from the block pool, so a search allocates nothing in the common case.
+class TempBindingList {
+public:
+    typedef TokenList* value_type;
+    typedef TokenList** iterator;
+    typedef TokenList* const* const_iterator;
+
+    TempBindingList() noexcept : data_(inline_), size_(0), capacity_(kInline) {}
+    TempBindingList(const TempBindingList&) = delete;
+    TempBindingList& operator=(const TempBindingList&) = delete;
+    ~TempBindingList() {
+        if (data_ != inline_) ::operator delete(data_);
+    }
+
+    void push_back(TokenList* t) {
+        if (size_ == capacity_) grow();
+        data_[size_++] = t;
+    }
+    iterator erase(iterator pos) {
+        for (iterator i = pos; i + 1 != end(); ++i) *i = *(i + 1);
+        --size_;
+        return pos;
+    }
+    void clear() { size_ = 0; }
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    TokenList*& operator[](std::size_t i) { return data_[i]; }
+    TokenList* operator[](std::size_t i) const { return data_[i]; }
+    TokenList*& front() { return data_[0]; }
+    TokenList*& back() { return data_[size_ - 1]; }
+    iterator begin() { return data_; }
+    iterator end() { return data_ + size_; }
+    const_iterator begin() const { return data_; }
+    const_iterator end() const { return data_ + size_; }
+
+    USE_BLOCK_POOL(TempBindingList)
+
+private:
+    static constexpr std::size_t kInline = 4;
+    void grow() {
+        TokenList** bigger = static_cast<TokenList**>(::operator new(capacity_ * 2 * sizeof(TokenList*)));
+        for (std::size_t i = 0; i < size_; ++i) bigger[i] = data_[i];
+        if (data_ != inline_) ::operator delete(data_);
+        data_ = bigger;
+        capacity_ *= 2;
+    }
+
+    TokenList** data_;
+    std::size_t size_;
+    std::size_t capacity_;
+    TokenList* inline_[kInline];
+};
 
 // Place map (and attribute map) handed to transition constructors.
 typedef std::map<std::string, std::string> PlaceIdentMap;
