@@ -93,11 +93,11 @@ TEST(EngineCore, CollectsTheEarliestEventsOfHighestPriority) {
     net.in(net.place("Empty"), net.getTransition("Idle"));
     Engine engine(&net);
     engine->init();
-    std::list<Binding*> events = engine.events();
-    EXPECT_EQ(events, (std::list<Binding*>{alsoHigh->getNextEvent(), high->getNextEvent()}));  // map order
+    EventList events = engine.events();
+    EXPECT_EQ(events, (EventList{alsoHigh->getNextEvent(), high->getNextEvent()}));  // map order
 
-    std::list<Binding*> all = engine.events(true);
-    EXPECT_EQ(all, (std::list<Binding*>{alsoHigh->getNextEvent(), high->getNextEvent(), later->getNextEvent(),
+    EventList all = engine.events(true);
+    EXPECT_EQ(all, (EventList{alsoHigh->getNextEvent(), high->getNextEvent(), later->getNextEvent(),
                                         low->getNextEvent()}));
 
     // Firing them in turn: the clock follows the events.
@@ -112,7 +112,7 @@ TEST(EngineCore, WeightedChoiceAmongPositivePriorities) {
         const unsigned long seed = scattered(i);
         packageSeed(seed);
         Engine engine(&conflict.net);
-        std::list<Binding*> events = engine.events();
+        EventList events = engine.events();
         ASSERT_EQ(events.size(), 3u);
         Binding* b = engine->resolve_conflicts(events);
         ASSERT_NE(b, nullptr);
@@ -132,7 +132,7 @@ TEST(EngineCore, UniformChoiceAtPriorityZeroIgnoresTheWeights) {
         const unsigned long seed = scattered(i);
         packageSeed(seed);
         Engine engine(&conflict.net);
-        std::list<Binding*> events = engine.events();
+        EventList events = engine.events();
         Binding* b = engine->resolve_conflicts(events);
         ASSERT_NE(b, nullptr);
         EXPECT_EQ(b->getBoundTransition(), order[static_cast<int>(3 * firstDraw(seed))]);
@@ -148,11 +148,11 @@ TEST(EngineCore, ASingleEventOrNoneDrawsNothing) {
     only->startup();
     packageSeed(9);
     Engine engine(&net);
-    std::list<Binding*> events = engine.events();
+    EventList events = engine.events();
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(engine->resolve_conflicts(events), only->getNextEvent());
     EXPECT_EQ(engine->getLastFiredTransition(), "Only");
-    std::list<Binding*> none;
+    EventList none;
     {
         OpenLogs logs(dir.path());
         EXPECT_EQ(engine->resolve_conflicts(none), nullptr);
@@ -169,7 +169,7 @@ TEST(EngineCore, ConflictsAreTracedInTheSimulationLog) {
     Conflict conflict(1, 1.0, 0.0, 3.0);
     Engine engine(&conflict.net);
     OpenLogs logs(dir.path());
-    std::list<Binding*> events = engine.events();
+    EventList events = engine.events();
     engine->resolve_conflicts(events);
     const std::string sim = logs.sim();
     for (const std::string& part : std::vector<std::string>{
@@ -213,7 +213,7 @@ TEST(EngineCore, PrintEventListShortensLongRunsOfOneTransition) {
     t->startup();
     u->startup();
     Engine engine(&net);
-    std::list<Binding*> events(t->getEvents().begin(), t->getEvents().end());
+    EventList events(t->getEvents().begin(), t->getEvents().end());
     ASSERT_EQ(events.size(), 15u);
     events.insert(events.end(), u->getEvents().begin(), u->getEvents().end());
 
@@ -230,7 +230,7 @@ TEST(EngineCore, PrintEventListShortensLongRunsOfOneTransition) {
     EXPECT_EQ(listing, expected.str());
 
     // Another transition in between starts a new run with a fresh count.
-    std::list<Binding*> mixed;
+    EventList mixed;
     auto it = t->getEvents().begin();
     for (int i = 0; i < 3; ++i) mixed.push_back(*it++);
     mixed.push_back(*u->getEvents().begin());
@@ -254,7 +254,7 @@ TEST(EngineCore, TimeGuardPlaceholdersAreConvertedWhenDue) {
     Engine engine(&net);
     engine->init();
     ASSERT_TRUE(t->getNextEvent()->isTempBinding());
-    std::list<Binding*> events = engine.events();
+    EventList events = engine.events();
     ASSERT_EQ(events.size(), 1u);
     Binding* b = events.front();
     EXPECT_FALSE(b->isTempBinding());
@@ -279,8 +279,8 @@ TEST(EngineCore, PlaceholdersThatCannotConvertWaitASecondAtATime) {
     TestTransition* u = net.transition("U", spec().withDelay(3.5));
     Engine engine(&net);
     engine->init();
-    std::list<Binding*> events = engine.events();
-    EXPECT_EQ(events, std::list<Binding*>{u->getNextEvent()});
+    EventList events = engine.events();
+    EXPECT_EQ(events, EventList{u->getNextEvent()});
     ASSERT_EQ(t->getEvents().size(), 1u);
     EXPECT_TRUE(t->getNextEvent()->isTempBinding());
     EXPECT_EQ(t->getNextEvent()->getTime(), DateTime(4.0));
@@ -290,12 +290,12 @@ TEST(EngineCore, PlaceholdersThatCannotConvertWaitASecondAtATime) {
     TestTransition* v = net.transition("V", spec().withPriority(1).withDelay(4.0));
     v->startup();
     events = engine.events();
-    EXPECT_EQ(events, std::list<Binding*>{u->getNextEvent()});
+    EXPECT_EQ(events, EventList{u->getNextEvent()});
     engine->updateSimulationTime(DateTime(3.9));
     u->removeAllBindingsFromEventList();
     const long id = t->getNextEvent()->getID();
     events = engine.events();
-    EXPECT_EQ(events, std::list<Binding*>{v->getNextEvent()});
+    EXPECT_EQ(events, EventList{v->getNextEvent()});
     EXPECT_EQ(t->getNextEvent()->getID(), id);
     EXPECT_EQ(t->getNextEvent()->getTime(), DateTime(4.0));
 }
@@ -312,7 +312,7 @@ TEST(EngineCore, AConvertedPlaceholderLosesItsTokenToAnotherFiring) {
     net.putMany(p, 1);
     Engine engine(&net);
     engine->init();
-    std::list<Binding*> events = engine.events();
+    EventList events = engine.events();
     ASSERT_EQ(events.size(), 2u);  // A's binding and T's converted placeholder, both on the one token
     EXPECT_FALSE(t->getNextEvent()->isTempBinding());
     EXPECT_EQ(engine.step(), a);  // weight 0 never wins
@@ -357,7 +357,7 @@ TEST(EngineCore, OnlyPlaceholdersThatCannotConvertMeanADeadMarking) {
     ASSERT_EQ(t->getEvents().size(), 1u);
     EXPECT_TRUE(t->getNextEvent()->isTempBinding());
     net.putMany(net.getPlace("P"), 1);
-    std::list<Binding*> events = engine.events();
+    EventList events = engine.events();
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events.front()->getBoundTransition(), t);
     EXPECT_FALSE(events.front()->isTempBinding());

@@ -222,7 +222,8 @@ TEST(Transition, ExtractingFromAOneEntryListStillDraws) {
     TestNet net;
     packageSeed(77);
     TestTransition* t = net.transition("T");
-    TempBindingList list{new TokenList};
+    TempBindingList list;
+    list.push_back(new TokenList);
     TokenList* only = list[0];
     std::unique_ptr<TokenList> got(t->extractRandomBinding(&list));
     EXPECT_EQ(got.get(), only);

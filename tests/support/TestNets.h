@@ -288,15 +288,15 @@ public:
     TestSimulation* operator->() { return sim.get(); }
 
     // The earliest events of highest priority.
-    std::list<Binding*> events(bool all = false) {
-        std::list<Binding*> list;
+    EventList events(bool all = false) {
+        EventList list;
         sim->getFirstBindingsOfAllTransitions(&list, all);
         return list;
     }
     // One engine step: collect, choose, advance the clock, fire. Answers the
     // transition that fired, or null at a dead marking.
     Transition* step() {
-        std::list<Binding*> list = events();
+        EventList list = events();
         Binding* b = sim->resolve_conflicts(list);
         if (b == nullptr) return nullptr;
         Transition* t = b->getBoundTransition();
