@@ -108,7 +108,10 @@ bool MeasureObj::makeTransientAnalysis(double& alpha, double x, int a, bool atEn
         const double h = t * std::sqrt(s2) / std::sqrt(k);
         DeltaX.push_back(h);
         Epsilon.push_back(muNew == 0.0 ? 0.0 : h / muNew);
-        if (atEnd)
+        // Once precise, a measure keeps its decision: the points after the
+        // deciding one are still estimated in that replication, so that
+        // its results reach the stop time, but they do not decide again.
+        if (atEnd && !precision_reached)
             precision_reached = measure_reached_precision(static_cast<unsigned>(a) + 1u,
                                                           static_cast<unsigned>(AveragedMean.size()), false);
     }

@@ -97,6 +97,12 @@ public:
     bool precisionReached() const { return precision_reached; }
     const std::string& getName() const override { return name; }
 
+    // A measure already precise when a transient replication starts is left
+    // alone for the whole replication; one that becomes precise during it is
+    // still sampled up to the replication's last sampling point.
+    void setSettled(bool on) { settled = on; }
+    bool isSettled() const { return settled; }
+
     bool getFirstValue() const { return firstValue; }
     void setFirstValue(bool on) { firstValue = on; }
 
@@ -153,5 +159,6 @@ protected:
     bool percent_rule = false;
     double PrecPortion = 1.0;
     bool precision_reached = false;
+    bool settled = false;
     std::string name;
 };

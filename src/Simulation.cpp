@@ -90,6 +90,7 @@ const std::vector<Transition*>& Simulation::transitionsInOrder() {
 void Simulation::initMeasureList(bool first) {
     for (MeasureObj* m : net->getMeasureList()) {
         if (first) m->prepareSampling(nofSampling);
+        m->setSettled(m->precisionReached());
         if (!m->precisionReached()) m->restartAnalysis(mode == 0);
     }
 }
@@ -141,11 +142,27 @@ void Simulation::getFirstBindingsOfAllTransitions(EventList* events, bool all) {
         }
         if (blocked.size() != n || n == 0) return;
         // Every earliest event waits for a time guard that is still closed:
-        // try each of them again one second later.
+        // try each of them again one second later. (Each at its own time: when
+        // all events are collected, they need not share one.)
+        std::size_t moved = 0;
         for (auto it = blocked.rbegin(); it != blocked.rend(); ++it) {
             Transition* owner = (*it)->getBoundTransition();
+            const DateTime later = (*it)->getTime() + 1;
             owner->removeBinding(*it, false);
-            owner->addTimeguardBinding(t + 1);
+            owner->addTimeguardBinding(later);
+            ++moved;
+        }
+        // Whether a placeholder can convert depends on the marking alone, and
+        // only a firing changes the marking. When no transition but those just
+        // moved has an event, nothing can ever fire: the marking is dead, and
+        // trying again would never end.
+        std::size_t withEvents = 0;
+        for (Transition* transition : transitionsInOrder())
+            if (transition->getNextEvent() != nullptr) ++withEvents;
+        if (withEvents == moved) {
+            events->clear();
+            blocked.clear();
+            return;
         }
     }
 }

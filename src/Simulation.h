@@ -79,6 +79,7 @@ public:
     static const int MAXCOUNT = 10;
 
 protected:
+    bool isMeasureDone(const MeasureObj* m) const;
     void writeResult(std::ostream& file, std::ostream& console, MeasureObj* m);
     // Sends one complete message to the result port, or logs it as "NO_SOCK".
     void sendMessage(const std::string& text);

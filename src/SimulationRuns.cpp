@@ -16,11 +16,19 @@ const char* const kImportanceFunction = "ImportanceFunction";
 const unsigned kNoRunTimeLimit = 4294967295u;
 }  // namespace
 
+// A measure is done with when it has reached its precision. In a transient
+// run that takes effect from the next replication on: the replication in
+// which a measure becomes precise still samples it up to its last sampling
+// point, so that its results cover the whole time window.
+bool Simulation::isMeasureDone(const MeasureObj* m) const {
+    return mode == 0 ? m->isSettled() : m->precisionReached();
+}
+
 void Simulation::updateAllMeasures(Binding* b, bool accumulate, bool samplingOnly) {
     for (MeasureObj* m : net->getMeasureList()) {
         if (m->getName() == kImportanceFunction) continue;
         if (resetMeasures) m->setFirstValue(true);
-        if (m->precisionReached()) continue;
+        if (isMeasureDone(m)) continue;
         if (m->getFirstValue()) {
             m->reset(startTime);
             m->setFirstValue(false);
@@ -34,7 +42,7 @@ bool Simulation::updateSamplingPoints(bool analyse) {
     bool ok = true;
     double maxEps = 0.0;
     for (MeasureObj* m : net->getMeasureList()) {
-        if (m->getName() == kImportanceFunction || m->precisionReached()) continue;
+        if (m->getName() == kImportanceFunction || isMeasureDone(m)) continue;
         m->setPercentRule(percentRule);
         m->setEpsMax(epsMax);
         if (mode == 0) {

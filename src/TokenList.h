@@ -38,14 +38,26 @@ public:
         if (data_ != inlineData()) ::operator delete(data_);
     }
 
+    // `t` may be one of this list's own handles, which growing moves away:
+    // take it over before the handles move.
     void push_back(const Ptr<Token>& t) {
-        if (size_ == capacity_) reserve(capacity_ * 2);
-        new (data_ + size_) Ptr<Token>(t);
+        if (size_ == capacity_) {
+            Ptr<Token> keep(t);
+            reserve(capacity_ * 2);
+            new (data_ + size_) Ptr<Token>(std::move(keep));
+        } else {
+            new (data_ + size_) Ptr<Token>(t);
+        }
         ++size_;
     }
     void push_back(Ptr<Token>&& t) {
-        if (size_ == capacity_) reserve(capacity_ * 2);
-        new (data_ + size_) Ptr<Token>(std::move(t));
+        if (size_ == capacity_) {
+            Ptr<Token> keep(std::move(t));
+            reserve(capacity_ * 2);
+            new (data_ + size_) Ptr<Token>(std::move(keep));
+        } else {
+            new (data_ + size_) Ptr<Token>(std::move(t));
+        }
         ++size_;
     }
     void pop_back() { data_[--size_].~Ptr<Token>(); }

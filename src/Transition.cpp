@@ -296,6 +296,10 @@ bool Transition::convertTimeguardBinding(Binding* b) {
     TokenList* tokens = extractRandomBinding(list);
     clearTempBindingList(list);
     b->convertTempBinding(tokens);
+    // The event now holds tokens: when another firing consumes one of them,
+    // the token must tell this transition, or the event would fire with a
+    // token that lies in no place.
+    for (Ptr<Token>& h : *tokens) h->addTransition(this);
     timeguardOptimization = false;
     Logging* log = MainClass::getLog();
     if (log->isTransLogging()) log->getTransLog() << "Binding is converted to: " << *b << "\n";

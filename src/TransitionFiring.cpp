@@ -13,6 +13,22 @@
 
 namespace {
 const char* truth(bool b) { return b ? "TRUE" : "FALSE"; }
+
+// Gives a token of a withdrawn binding back to an infinite-server
+// transition's not-bound list. Withdrawals happen while a firing moves tokens
+// (global guards) or right after it (lost tokens), so the token may already
+// have left the input places, or have arrived in another one and be listed
+// again: only a token that still lies in an input place and is not listed yet
+// is free.
+void giveBack(Transition& t, const Ptr<Token>& token) {
+    if (t.getNotBoundTokens().contains(token.GetRawPtr())) return;
+    for (Place* p : t.getInPlaces()) {
+        if (p->getFullMarking().contains(token.GetRawPtr())) {
+            t.addNotBoundToken(token);
+            return;
+        }
+    }
+}
 }  // namespace
 
 void Transition::fire(Binding* b, double weight) {
@@ -120,7 +136,11 @@ void Transition::tokenNotify(Ptr<Token> t) {
                 }
             }
         }
-        for (Binding* b : lost) removeBinding(b, false);
+        // The binding's other tokens are free again.
+        for (Binding* b : lost) {
+            for (const Ptr<Token>& h : *b->getBoundTokens()) giveBack(*this, h);
+            removeBinding(b, false);
+        }
     } else {
         KERNEL_ASSERT(bindings.size() == 1, "src/Transition", 514);
         removeBinding(*bindings.begin(), false);
@@ -140,7 +160,7 @@ void Transition::placeNotify() {
 // back as not bound.
 void Transition::withdraw(Binding* b) {
     if (isInfinite && b->getBoundTokens() != nullptr)
-        for (Ptr<Token>& h : *b->getBoundTokens()) addNotBoundToken(h);
+        for (Ptr<Token>& h : *b->getBoundTokens()) giveBack(*this, h);
     removeBinding(b, false);
 }
 

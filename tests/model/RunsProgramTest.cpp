@@ -29,18 +29,18 @@ std::string intMarking(const std::vector<std::pair<std::string, int>>& tokens) {
 // Runs a test net in a fresh directory holding `marking`; the marking
 // database is out of reach (an empty ODBC configuration), so every run sees
 // the same data-source listing.
-struct Run {
+struct NetRun {
     ProgramResult result;
     std::string resultsLog;
 };
 
-Run runNet(const std::string& net, const std::string& marking, const std::vector<std::string>& args) {
+NetRun runNet(const std::string& net, const std::string& marking, const std::vector<std::string>& args) {
     ScratchDir dir("runs-" + net);
     dir.write("marking.xml", marking);
     dir.write("odbc.ini", "");
     setenv("ODBCINI", dir.file("odbc.ini").c_str(), 1);
     setenv("ODBCSYSINI", dir.path().c_str(), 1);
-    Run run;
+    NetRun run;
     run.result = testsupport::runProgram(netProgram(net), args, dir.path());
     run.resultsLog = dir.read("results.log");
     return run;
@@ -92,7 +92,7 @@ TEST(StationaryRun, IntervalsCoverTheExactTimeAverage) {
     int covered = 0;
     const int seeds = 20;
     for (int seed = 1; seed <= seeds; ++seed) {
-        Run run = runNet("onoff", kOnOffMarking,
+        NetRun run = runNet("onoff", kOnOffMarking,
                          {"-S", "--mstart", "0", "--mstop", "0", "--confidence", "90", "--epsmax", "3", "--secmax", "60",
                           "--seed", std::to_string(seed * 7919)});
         ASSERT_EQ(run.result.status, 0) << run.result.out << run.result.err;
@@ -110,7 +110,7 @@ TEST(StationaryRun, IntervalsCoverTheExactTimeAverage) {
 TEST(TransientRun, IntervalsCoverTheExactProbabilityAtEverySamplingPoint) {
     int covered = 0, total = 0;
     for (int seed = 1; seed <= 8; ++seed) {
-        Run run = runNet("onoff", kOnOffMarking,
+        NetRun run = runNet("onoff", kOnOffMarking,
                          {"-T", "--mstart", "0", "--mstop", "2", "--nofsampling", "5", "--confidence", "90",
                           "--epsmax", "6", "--secmax", "60", "--seed", std::to_string(seed * 104729)});
         ASSERT_EQ(run.result.status, 0) << run.result.out << run.result.err;
@@ -129,7 +129,7 @@ TEST(TransientRun, IntervalsCoverTheExactProbabilityAtEverySamplingPoint) {
 }
 
 TEST(TransientRun, SamplingPointsAreEquallySpacedOverTheWindow) {
-    Run run = runNet("onoff", kOnOffMarking,
+    NetRun run = runNet("onoff", kOnOffMarking,
                      {"-T", "--mstart", "0", "--mstop", "100", "--nofsampling", "11", "--epsmax", "50", "--secmax", "60",
                       "--seed", "4242"});
     ASSERT_EQ(run.result.status, 0) << run.result.err;
@@ -140,7 +140,7 @@ TEST(TransientRun, SamplingPointsAreEquallySpacedOverTheWindow) {
 
 TEST(TransientRun, FewerThanSevenReplicationsWarnAndAbort) {
     // Without --secmax the engine gets 0 seconds: one replication only.
-    Run run = runNet("onoff", kOnOffMarking, {"-T", "--mstart", "0", "--mstop", "2", "--nofsampling", "3", "--seed", "9"});
+    NetRun run = runNet("onoff", kOnOffMarking, {"-T", "--mstart", "0", "--mstop", "2", "--nofsampling", "3", "--seed", "9"});
     ASSERT_EQ(run.result.status, 0);
     EXPECT_NE(run.result.out.find("WARNING NO ANALYSIS DONE: THE NUMBER OF LOOPS IN TRANSIENT SIMULATION LESS THAN TEN.\n"
                                   "\nABORT SIMULATION. REACHED MAXIMUM RUNNING TIME."),
@@ -151,14 +151,14 @@ TEST(TransientRun, FewerThanSevenReplicationsWarnAndAbort) {
 }
 
 TEST(TransientRun, NetWithoutMeasuresEndsEveryReplication) {
-    Run run = runNet("deadend", intMarking({{"Source", 3}}),
+    NetRun run = runNet("deadend", intMarking({{"Source", 3}}),
                      {"-T", "--mstart", "0", "--mstop", "5", "--secmax", "0", "--seed", "3"});
     ASSERT_EQ(run.result.status, 0) << run.result.err;
     EXPECT_NE(run.result.out.find("\nSIMULATION SUCCESSFUL"), std::string::npos) << run.result.out;
 }
 
 TEST(StationaryRun, DeadMarkingStopsTheRun) {
-    Run run = runNet("deadend", intMarking({{"Source", 10}}),
+    NetRun run = runNet("deadend", intMarking({{"Source", 10}}),
                      {"-S", "--mstart", "0", "--mstop", "0", "--secmax", "0", "--seed", "5"});
     ASSERT_EQ(run.result.status, 0) << run.result.err;
     EXPECT_NE(run.result.out.find("WARNING: Stationary simulation stops at a dead marking.\n"
@@ -170,8 +170,9 @@ TEST(StationaryRun, DeadMarkingStopsTheRun) {
 }
 
 TEST(StationaryRun, WallClockLimitEndsARunThatCannotBecomePrecise) {
-    Run run = runNet("onoff", kOnOffMarking,
-                     {"-S", "--mstart", "0", "--mstop", "0", "--epsmax", "0.0001", "--secmax", "1", "--seed", "11"});
+    NetRun run = runNet("onoff", kOnOffMarking,
+                     {"-S", "--mstart", "0", "--mstop", "0", "--epsmax", "0.0001", "--percentage", "false", "--secmax", "1",
+                      "--seed", "11"});
     ASSERT_EQ(run.result.status, 0);
     EXPECT_NE(run.result.out.find("\nABORTED SIMULATION. REACHED MAXIMUM RUN TIME."), std::string::npos);
     EXPECT_NE(run.resultsLog.find("Has not reached predefined accuracy!"), std::string::npos) << run.resultsLog;
@@ -192,7 +193,7 @@ TEST(StationaryRun, SameSeedSameResultsOtherSeedOtherEstimates) {
 }
 
 TEST(ProfilingRun, DeadNetFiresItsTenEventsInTheFirstRepetition) {
-    Run run = runNet("deadend", intMarking({{"Source", 10}}), {"-p", "--fcount", "100", "--lcount", "3", "--seed", "1"});
+    NetRun run = runNet("deadend", intMarking({{"Source", 10}}), {"-p", "--fcount", "100", "--lcount", "3", "--seed", "1"});
     ASSERT_EQ(run.result.status, 0) << run.result.err;
     const std::string& out = run.result.out;
     EXPECT_NE(out.find("Running in profiling mode 100*3\n"), std::string::npos);
@@ -204,7 +205,7 @@ TEST(ProfilingRun, DeadNetFiresItsTenEventsInTheFirstRepetition) {
 }
 
 TEST(ProfilingRun, ZeroRepetitionsPrintNoLoopLine) {
-    Run run = runNet("deadend", intMarking({{"Source", 10}}), {"-p", "--fcount", "5", "--lcount", "0", "--seed", "1"});
+    NetRun run = runNet("deadend", intMarking({{"Source", 10}}), {"-p", "--fcount", "5", "--lcount", "0", "--seed", "1"});
     ASSERT_EQ(run.result.status, 0);
     EXPECT_NE(run.result.out.find("firing 0 * 5 times\n"), std::string::npos);
     EXPECT_EQ(run.result.out.find("loop in"), std::string::npos);

@@ -1,0 +1,263 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+#include "TestNets.h"
+#include "TestSupport.h"
+
+using namespace testnets;
+using testsupport::ScratchDir;
+
+namespace {
+
+std::vector<long> boundIds(Transition* t) {
+    std::vector<long> ids;
+    for (Binding* b : t->getEvents())
+        for (const Ptr<Token>& h : *b->getBoundTokens()) ids.push_back(h->getID());
+    std::sort(ids.begin(), ids.end());
+    return ids;
+}
+
+void fireNext(Transition* t, double weight = 1.0) {
+    ASSERT_NE(t->getNextEvent(), nullptr) << t->getName();
+    t->fire(t->getNextEvent(), weight);
+}
+
+}  // namespace
+
+TEST(Firing, ATokenTakenByOneTransitionIsReboundByTheOther) {
+    int deaths = 0;
+    TestNet net;
+    Place* p = net.place("P");
+    TestTransition* a = net.transition("A", spec().firstCombination());
+    TestTransition* b = net.transition("B", spec().firstCombination());
+    net.in(p, a);
+    net.in(p, b);
+    Ptr<Token> x(new CountedToken(1, deaths));
+    Ptr<Token> y(new CountedToken(2, deaths));
+    p->addToken(x);
+    p->addToken(y);
+    a->startup();
+    b->startup();
+    ASSERT_EQ(boundIds(a), std::vector<long>{x->getID()});
+    ASSERT_EQ(boundIds(b), std::vector<long>{x->getID()});
+    EXPECT_EQ(x->getTransitions(), (std::vector<Transition*>{a, b}));
+    const long oldB = b->getNextEvent()->getID();
+    const long xId = x->getID();
+    x.ResetPtr();
+
+    const long global = Transition::globalFireCount;
+    fireNext(a);
+    EXPECT_EQ(a->getFireCount(), 1);
+    EXPECT_EQ(Transition::globalFireCount, global + 1);
+    EXPECT_EQ(a->firings, (std::vector<std::vector<long>>{{xId}}));
+    EXPECT_EQ(deaths, 1);  // consumed and no longer held by any binding
+    // B lost its binding and found the remaining token; A searched after B.
+    EXPECT_GT(b->getNextEvent()->getID(), oldB);
+    EXPECT_EQ(boundIds(b), std::vector<long>{y->getID()});
+    EXPECT_EQ(boundIds(a), std::vector<long>{y->getID()});
+    EXPECT_LT(b->getNextEvent()->getID(), a->getNextEvent()->getID());
+    EXPECT_EQ(y->getTransitions(), (std::vector<Transition*>{b, a}));
+}
+
+TEST(Firing, ANewTokenLeavesASingleServerBindingAloneAndAddsAnInfiniteServerOne) {
+    TestNet net;
+    Place* p = net.place("P");
+    Place* q = net.place("Q");
+    TestTransition* source = net.transition("Source");  // no inputs: one empty combination
+    TestTransition* single = net.transition("Single");
+    TestTransition* infinite = net.transition("Infinite", spec().infiniteServer());
+    net.out(source, p);
+    net.out(source, q);
+    net.in(p, single);
+    net.in(q, infinite);
+    net.putMany(p, 1);
+    net.putMany(q, 1);
+    for (auto& entry : net.getTransitions()) entry.second->startup();
+    ASSERT_EQ(single->getEvents().size(), 1u);
+    ASSERT_EQ(infinite->getEvents().size(), 1u);
+    const long id = single->getNextEvent()->getID();
+
+    fireNext(source);
+    EXPECT_EQ(source->getFireCount(), 1);  // a firing that consumes nothing counts too
+    EXPECT_EQ(source->getEvents().size(), 1u);
+    EXPECT_EQ(p->getMarkingSize(), 2u);
+    ASSERT_EQ(single->getEvents().size(), 1u);
+    EXPECT_EQ(single->getNextEvent()->getID(), id);
+    EXPECT_EQ(infinite->getEvents().size(), 2u);
+    EXPECT_TRUE(infinite->getNotBoundTokens().empty());
+}
+
+TEST(Firing, NeighbourListsKeepDuplicatesButNeverTheTransitionItself) {
+    TestNet net;
+    Place* p = net.place("P");
+    Place* q = net.place("Q");
+    Place* s = net.place("S");
+    TestTransition* t = net.transition("T");
+    TestTransition* feeder = net.transition("Feeder");
+    TestTransition* guarded = net.transition("Guarded", spec().withLocalGuard());
+    TestTransition* rival = net.transition("Rival");
+    TestTransition* reader = net.transition("Reader");
+    net.out(feeder, p);
+    net.in(p, t);
+    net.in(s, t);
+    net.out(t, q);
+    net.out(t, s);
+    net.out(guarded, q);
+    net.out(rival, q);
+    net.in(q, reader);
+    net.in(q, reader, 1);  // a second arc from the same place
+    t->startup();
+    EXPECT_EQ(t->getCouldEnableTransitions(), (std::vector<Transition*>{feeder, guarded, reader, reader}));
+    EXPECT_EQ(t->getCouldDisableTransitions(), (std::vector<Transition*>{guarded, rival}));
+    t->startup();  // a second start-up does not pile the lists up
+    EXPECT_EQ(t->getCouldDisableTransitions(), (std::vector<Transition*>{guarded, rival}));
+}
+
+TEST(Firing, GlobalGuardsFollowTheirPlacesButNotTheirOwnFiring) {
+    TestNet net;
+    Place* in = net.place("In");
+    Place* r = net.place("R");
+    TestTransition* g = net.transition("G");
+    TestTransition* h = net.transition("H");  // puts into R from nothing
+    TestTransition* c = net.transition("C");  // takes from R
+    net.in(in, g);
+    net.out(g, r);
+    net.out(h, r);
+    net.in(r, c);
+    g->guardPlaces = {r};
+    g->guardFn = [r] { return r->getMarkingSize() < 2; };
+    net.putMany(in, 3);
+    g->startup();
+    h->startup();
+    ASSERT_EQ(g->getEvents().size(), 1u);
+
+    // G's own firing adds to R: the place does not disturb it; only its own
+    // search after the firing asks the guard.
+    const int asked = g->guardCalls;
+    fireNext(g);
+    EXPECT_EQ(g->guardCalls, asked + 1);
+    EXPECT_FALSE(g->isFiring());
+    ASSERT_EQ(g->getEvents().size(), 1u);
+    EXPECT_EQ(r->getMarkingSize(), 1u);
+
+    // H's firing closes the guard: G withdraws.
+    fireNext(h);
+    EXPECT_EQ(r->getMarkingSize(), 2u);
+    EXPECT_TRUE(g->getEvents().empty());
+    EXPECT_FALSE(g->getInEventList());
+
+    // A token leaving R opens it again: G searches at once. (C found its
+    // binding when G's firing put the first token into R.)
+    fireNext(c);
+    EXPECT_EQ(r->getMarkingSize(), 1u);
+    EXPECT_EQ(g->getEvents().size(), 1u);
+}
+
+TEST(Firing, MeasuresWatchAndTraces) {
+    ScratchDir dir("firing-traces");
+    TestNet net;
+    Place* p = net.place("P");
+    Place* q = net.place("Q");
+    TestTransition* t = net.transition("T");
+    net.in(p, t);
+    net.out(t, q);
+    CountingMeasure* m = new CountingMeasure("M", &net, false, true);
+    p->addMeasure(m);
+    q->addMeasure(m);
+    t->setWatch(true);
+    net.putMany(p, 2);
+    Engine engine(&net);
+    engine->init();
+    EXPECT_EQ(t->getMeasures().size(), 1u);  // one measure of two affected places
+    {
+        OpenLogs logs(dir.path());
+        ASSERT_NE(engine.step(), nullptr);
+        EXPECT_EQ(m->accumCalls, 1);
+        EXPECT_EQ(m->lastWeight, 1.0);
+        const std::string trace = logs.trans();
+        for (const std::string& line : std::vector<std::string>{
+                 "T->accumMeasures() BEGIN\nT->accumMeasures() END\n",
+                 "\n#####################################################################\nT -> fire...\n",
+                 "T... firecounter increased...\n", " token->notifyTransition() \nT now deleting event...\n",
+                 "T... event deleted...\n", "T... searched configuration ...\n\t fire ende\n",
+                 "T->notifyMeasures() BEGIN\nT->notifyMeasures() END\n"}) {
+            EXPECT_NE(trace.find(line), std::string::npos) << line << " in\n" << trace;
+        }
+        EXPECT_NE(logs.sim().find("T<Transition>;1\n"), std::string::npos) << logs.sim();
+        t->fire(t->getNextEvent(), 0.25);
+        EXPECT_EQ(m->lastWeight, 0.25);
+        EXPECT_NE(logs.sim().find("T<Transition>;2\n"), std::string::npos);
+    }
+    EXPECT_EQ(t->getFireCount(), 2);
+}
+
+TEST(Firing, LimitedViewBindsTheOldestTokensInTurn) {
+    TestNet net;
+    Place* l = net.place("L", 0, true);
+    TestTransition* one = net.transition("One");
+    TestTransition* two = net.transition("Two");
+    net.in(l, one);
+    net.in(l, two, 2);
+    std::vector<Ptr<Token>> t;
+    for (int i = 0; i < 5; ++i) t.push_back(net.put(l, i));
+    one->startup();
+    two->startup();
+    EXPECT_EQ(boundIds(one), std::vector<long>{t[0]->getID()});
+    EXPECT_EQ(boundIds(two), (std::vector<long>{t[0]->getID(), t[1]->getID()}));
+    fireNext(one);
+    EXPECT_EQ(boundIds(one), std::vector<long>{t[1]->getID()});
+    EXPECT_EQ(boundIds(two), (std::vector<long>{t[1]->getID(), t[2]->getID()}));
+    fireNext(two);
+    EXPECT_EQ(boundIds(one), std::vector<long>{t[3]->getID()});
+    EXPECT_EQ(boundIds(two), (std::vector<long>{t[3]->getID(), t[4]->getID()}));
+}
+
+TEST(Firing, AnInfiniteServerTransitionLosingOneTokenOfABindingKeepsTheOthers) {
+    TestNet net;
+    Place* p = net.place("P");
+    Place* q = net.place("Q");
+    TestTransition* join = net.transition("Join", spec().infiniteServer());
+    TestTransition* take = net.transition("Take", spec().firstCombination());
+    net.in(p, join);
+    net.in(q, join);
+    net.in(q, take);
+    Ptr<Token> x = net.put(p, 1);
+    Ptr<Token> y1 = net.put(q, 2);
+    join->startup();
+    ASSERT_EQ(boundIds(join), (std::vector<long>{x->getID(), y1->getID()}));
+    Ptr<Token> y2 = net.put(q, 3);
+    take->startup();
+    ASSERT_EQ(boundIds(take), std::vector<long>{y1->getID()});
+
+    fireNext(take);  // takes y1 away from Join's binding
+    // x still lies in P and y2 in Q: Join binds them.
+    EXPECT_EQ(boundIds(join), (std::vector<long>{x->getID(), y2->getID()}));
+    EXPECT_TRUE(join->getNotBoundTokens().empty());
+}
+
+TEST(Firing, TokensGivenBackByAGuardAreOnlyThoseStillInPlace) {
+    TestNet net;
+    Place* p = net.place("P");
+    Place* r = net.place("R");
+    TestTransition* g = net.transition("G", spec().infiniteServer());
+    TestTransition* a = net.transition("A", spec().firstCombination());
+    net.in(p, g);
+    net.in(p, a);
+    net.out(a, r);
+    g->guardPlaces = {r};
+    g->guardFn = [r] { return r->getMarkingSize() == 0; };
+    Ptr<Token> x = net.put(p, 1);
+    g->startup();
+    a->startup();
+    ASSERT_EQ(boundIds(g), std::vector<long>{x->getID()});
+
+    // A takes x out of P and then puts a token into R, which closes G's guard
+    // while x is already gone: x must not come back as free.
+    fireNext(a);
+    EXPECT_TRUE(g->getEvents().empty());
+    EXPECT_FALSE(g->getNotBoundTokens().contains(x.GetRawPtr()));
+    r->removeToken(r->getFullMarking().front());
+    EXPECT_TRUE(g->getEvents().empty());
+}
