@@ -149,6 +149,15 @@ private:
     PtrRefCounter* m_pRefCount;
 };
 
+// Whether the object of `p` is a T: the test Dynamic_Cast makes, without
+// making a handle (and so without touching the counter).
+template <class T, class U>
+bool Is_A(const Ptr<U>& p) {
+    U* raw = p.GetRawPtr();
+    if (raw == nullptr) return false;
+    return typeid(*raw) == typeid(T) || dynamic_cast<T*>(raw) != nullptr;
+}
+
 // Down-cast with a run-time type test; a successful cast shares the counter,
 // a failed one gives an empty handle.
 template <class T, class U>

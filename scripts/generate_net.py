@@ -1107,7 +1107,7 @@ def transition_source(net, t):
     out = [header_comment(net.description)]
     for inc in includes:
         out.append("" if inc is None else "#include %s" % inc)
-    out.append("\nusing ReferenceCountedSmartPointer::Dynamic_Cast;\n")
+    out.append("\nusing ReferenceCountedSmartPointer::Dynamic_Cast;\nusing ReferenceCountedSmartPointer::Is_A;\n")
 
     signature = call("", "%s::%s" % (cls, cls), TRANSITION_PARAMS)
     base = call("    : ", "Transition", ["uniqueid", "name", "net", "places", "std::move(pagePath)", "firingWeight",
@@ -1139,7 +1139,7 @@ def transition_source(net, t):
     for a in t.inputs:
         ind = "    " * depth
         lines.append("%sfor (const Ptr<Token>& %s : %s_marking) {" % (ind, a.variable, a.variable))
-        lines.append("%s    if (Dynamic_Cast<%s>(%s) == 0) continue;" % (ind, a.place.colour.cls, a.variable))
+        lines.append("%s    if (!Is_A<%s>(%s)) continue;" % (ind, a.place.colour.cls, a.variable))
         depth += 1
     ind = "    " * depth
     lines.append("%sTokenList* tokens = new TokenList();" % ind)

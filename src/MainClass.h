@@ -6,7 +6,7 @@
 class MainClass {
 public:
     int main(int argc, char** argv);
-    static Logging* getLog();
+    static Logging* getLog() { return &log; }
 private:
     static Logging log;
 };

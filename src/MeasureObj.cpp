@@ -46,7 +46,9 @@ void EstimateList::setKeepAll(bool all) {
 // MeasureObj
 
 MeasureObj::MeasureObj(const char* measureName, NetClass* owner, bool w)
-    : DefaultGM(measureName, "Result", owner), watch(w), name(measureName) {}
+    : DefaultGM(measureName, "Result", owner), watch(w), name(measureName) {
+    importance = name == "ImportanceFunction";
+}
 
 MeasureObj::~MeasureObj() {}
 

@@ -103,6 +103,9 @@ public:
     void setSettled(bool on) { settled = on; }
     bool isSettled() const { return settled; }
 
+    // RESTART's importance function, which the engine never samples.
+    bool isImportanceFunction() const { return importance; }
+
     bool getFirstValue() const { return firstValue; }
     void setFirstValue(bool on) { firstValue = on; }
 
@@ -160,5 +163,6 @@ protected:
     double PrecPortion = 1.0;
     bool precision_reached = false;
     bool settled = false;
+    bool importance = false;
     std::string name;
 };

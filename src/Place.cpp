@@ -66,8 +66,7 @@ void Place::removeToken(Ptr<Token> t) {
     for (Transition* c : notBoundListeners) c->removeNotBoundToken(t);
 }
 
-MarkingList& Place::getMarking(int count) {
-    if (!limitedView) return marking;
+MarkingList& Place::limitedMarking(int count) {
     markingView.clear();
     int n = 0;
     for (auto it = marking.begin(); it != marking.end() && n < count; ++it, ++n) markingView.push_back(*it);

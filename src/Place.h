@@ -48,7 +48,7 @@ public:
     void removeToken(Ptr<Token> t);
     // What a transition may bind from: the whole marking, or with a limited
     // view only its `count` oldest tokens.
-    MarkingList& getMarking(int count);
+    MarkingList& getMarking(int count) { return limitedView ? limitedMarking(count) : marking; }
 
     std::string content() const;
     void displContent();
@@ -61,6 +61,8 @@ public:
     void printTrans();
 
 private:
+    MarkingList& limitedMarking(int count);
+
     std::list<Transition*> inTransitions;
     std::unordered_map<int, int> inMultiplicities;
     std::list<Transition*> outTransitions;

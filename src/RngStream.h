@@ -52,6 +52,8 @@ private:
 
     static constexpr double m1 = 4294967087.0;
     static constexpr double m2 = 4294944443.0;
+    static constexpr double inv_m1 = 1.0 / 4294967087.0;
+    static constexpr double inv_m2 = 1.0 / 4294944443.0;
     static constexpr double a12 = 1403580.0;
     static constexpr double a13n = 810728.0;
     static constexpr double a21 = 527612.0;
@@ -64,16 +66,29 @@ private:
     // One step of the recurrence: every partial product stays below 2^53,
     // so the double arithmetic is exact.
     double U01() {
+        // The quotients are taken with a multiplication by the reciprocal
+        // instead of a division; it may be one off either way, which the two
+        // corrections undo, so the state is exactly the remainder as before.
         double p1 = a12 * Cg[1] - a13n * Cg[0];
-        long k = static_cast<long>(p1 / m1);
+        long k = static_cast<long>(p1 * inv_m1);
         p1 -= k * m1;
-        if (p1 < 0.0) p1 += m1;
+        if (p1 < 0.0) {
+            p1 += m1;
+            if (p1 < 0.0) p1 += m1;
+        } else if (p1 >= m1) {
+            p1 -= m1;
+        }
         Cg[0] = Cg[1]; Cg[1] = Cg[2]; Cg[2] = p1;
 
         double p2 = a21 * Cg[5] - a23n * Cg[3];
-        k = static_cast<long>(p2 / m2);
+        k = static_cast<long>(p2 * inv_m2);
         p2 -= k * m2;
-        if (p2 < 0.0) p2 += m2;
+        if (p2 < 0.0) {
+            p2 += m2;
+            if (p2 < 0.0) p2 += m2;
+        } else if (p2 >= m2) {
+            p2 -= m2;
+        }
         Cg[3] = Cg[4]; Cg[4] = Cg[5]; Cg[5] = p2;
 
         const double u = (p1 > p2) ? (p1 - p2) * norm : (p1 - p2 + m1) * norm;

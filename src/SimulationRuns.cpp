@@ -11,7 +11,6 @@
 #include "Transition.h"
 
 namespace {
-const char* const kImportanceFunction = "ImportanceFunction";
 // The value of --secmax that switches the wall-clock limit off.
 const unsigned kNoRunTimeLimit = 4294967295u;
 }  // namespace
@@ -26,7 +25,7 @@ bool Simulation::isMeasureDone(const MeasureObj* m) const {
 
 void Simulation::updateAllMeasures(Binding* b, bool accumulate, bool samplingOnly) {
     for (MeasureObj* m : net->getMeasureList()) {
-        if (m->getName() == kImportanceFunction) continue;
+        if (m->isImportanceFunction()) continue;
         if (resetMeasures) m->setFirstValue(true);
         if (isMeasureDone(m)) continue;
         if (m->getFirstValue()) {
@@ -42,7 +41,7 @@ bool Simulation::updateSamplingPoints(bool analyse) {
     bool ok = true;
     double maxEps = 0.0;
     for (MeasureObj* m : net->getMeasureList()) {
-        if (m->getName() == kImportanceFunction || isMeasureDone(m)) continue;
+        if (m->isImportanceFunction() || isMeasureDone(m)) continue;
         m->setPercentRule(percentRule);
         m->setEpsMax(epsMax);
         if (mode == 0) {

@@ -21,7 +21,7 @@ Token::Token() : creationTime(WallClock::now()), id(tokenCounter++) {
 // Copies are live token objects too: they count in the live population (and
 // so in the maximum) but never take a new id.
 Token::Token(const Token& other, bool copyTransition)
-    : transitions(copyTransition ? other.transitions : std::vector<Transition*>()),
+    : transitions(copyTransition ? other.transitions : TransitionRefs()),
       creationTime(other.creationTime),
       id(other.id) {
     ++concTokenCounter;
@@ -57,11 +57,11 @@ void Token::removeTransition(Transition* t) {
         log->getTransLog() << "Token " << getName() << ", " << creationTime << " removed Transition "
                            << t->getName() << "\n";
     }
-    transitions.erase(std::remove(transitions.begin(), transitions.end(), t), transitions.end());
+    transitions.removeAll(t);
 }
 
 bool Token::containsTransition(Transition* t) const {
-    return std::find(transitions.begin(), transitions.end(), t) != transitions.end();
+    return transitions.contains(t);
 }
 
 void Token::notifyTransitions(Ptr<Token> self) {
@@ -82,7 +82,7 @@ void Token::notifyTransitions(Ptr<Token> self) {
     std::vector<Transition*> heap;
     Transition** copy = local;
     if (n > 16) {
-        heap = transitions;
+        heap.assign(transitions.begin(), transitions.end());
         copy = heap.data();
     } else {
         std::memcpy(local, transitions.data(), n * sizeof(Transition*));

@@ -5,6 +5,7 @@
 
 #include "DateTime.h"
 #include "Ptr.h"
+#include "TransitionRefs.h"
 
 class Transition;
 struct token_info;
@@ -42,7 +43,10 @@ public:
     void addTransition(Transition* t);
     void removeTransition(Transition* t);
     bool containsTransition(Transition* t) const;
-    const std::vector<Transition*>& getTransitions() const { return transitions; }
+    // A copy of the transition list, in insertion order.
+    std::vector<Transition*> getTransitions() const {
+        return std::vector<Transition*>(transitions.begin(), transitions.end());
+    }
 
     // Tells every transition holding a binding with this token that it is
     // gone; `self` is a handle to this token.
@@ -51,7 +55,7 @@ public:
     static Ptr<Token> findToken(std::vector<token_info*>& infos, const char* typeName, int id);
 
 private:
-    std::vector<Transition*> transitions;
+    TransitionRefs transitions;
     DateTime creationTime;
     long id;
 };

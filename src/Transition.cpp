@@ -90,6 +90,9 @@ void Transition::startup() {
     inEventList = false;
     timeguardOptimization = true;
     trace(" startup 1 ...");
+    cacheArcs();
+    hasTimeguardFlag = hasTimeguard();
+    timeguardCached = true;
     updateAffectedTransitionList();
     trace(" startup 2 ...");
     affectedPlaces.clear();
@@ -116,14 +119,24 @@ void Transition::updateEventList() {
     }
 }
 
-bool Transition::isOptimizingTimeguardTransition() const {
-    // Cheap flags first; hasTimeguard and isSingleStep are virtual.
-    return immediate && !isInfinite && timeguardOptimization && hasTimeguard() && !isSingleStep();
+
+// A single-server transition with an input place holding fewer tokens than
+// its arc takes has no combination: the search would find nothing and draw
+// no random number. Most searches after a firing are of this kind, so they
+// are answered here (the space test and the global guard are predicates
+// without effects). With the transition log open the full search runs, so
+// that its trace lines appear as always.
+bool Transition::cannotBind() const {
+    if (isInfinite || !arcsCached || MainClass::getLog()->isTransLogging()) return false;
+    for (const Arc& a : inArcs)
+        if (a.place->getMarkingSize() < static_cast<unsigned>(a.multiplicity)) return true;
+    return false;
 }
 
 void Transition::searchConfiguration() {
     const DateTime& current = now();
     if (isOptimizingTimeguardTransition() && Timeguard(current) != 0.0) return;
+    if (cannotBind()) return;
     TempBindingList* list = getAvailableBindingList();
     if (list == nullptr) return;
     Logging* log = MainClass::getLog();
@@ -173,8 +186,11 @@ TempBindingList* Transition::getAvailableBindingList() {
 }
 
 bool Transition::checkSpace() const {
-    for (Place* p : outPlaces) {
-        const int add = p->getInTransitionMultiplicity(id);
+    const std::size_t n = arcsCached ? outArcs.size() : outPlaces.size();
+    auto outPlace = outPlaces.begin();
+    for (std::size_t i = 0; i < n; ++i, ++outPlace) {
+        Place* p = arcsCached ? outArcs[i].place : *outPlace;
+        const int add = arcsCached ? outArcs[i].multiplicity : p->getInTransitionMultiplicity(id);
         if (p->canTake(static_cast<unsigned>(add < 0 ? 0 : add))) continue;
         bool isInput = false;
         for (Place* q : inPlaces) {
@@ -184,7 +200,7 @@ bool Transition::checkSpace() const {
             }
         }
         if (isInput) {
-            const long take = p->getOutTransitionMultiplicity(id);
+            const long take = inputMultiplicity(*p);
             if (static_cast<long>(p->getCapacity()) >= static_cast<long>(p->getMarkingSize()) + add - take) continue;
         }
         Logging* log = MainClass::getLog();
@@ -203,7 +219,7 @@ int Transition::getEnablingDegree() {
         const long size = p->getMarkingSize();
         long take = 0;
         for (Place* q : inPlaces) {
-            const long m = q->getOutTransitionMultiplicity(id);
+            const long m = inputMultiplicity(*q);
             if (m > 0) degree = std::min<long>(degree, static_cast<long>(q->getMarkingSize()) / m);
             if (q == p) {
                 take = m;
@@ -235,14 +251,30 @@ void Transition::clearTempBindingList(TempBindingList* list) {
 
 MarkingList& Transition::getPlaceMarking(Place& p) const {
     if (isInfinite) return const_cast<MarkingList&>(notBoundTokens);
-    return p.getMarking(p.getOutTransitionMultiplicity(id));
+    return p.getMarking(inputMultiplicity(p));
 }
 
-void Transition::addNotBoundToken(Ptr<Token> t) {
+void Transition::cacheArcs() {
+    inArcs.clear();
+    outArcs.clear();
+    for (Place* p : inPlaces) inArcs.push_back(Arc{p, p->getOutTransitionMultiplicity(id)});
+    for (Place* p : outPlaces) outArcs.push_back(Arc{p, p->getInTransitionMultiplicity(id)});
+    arcsCached = true;
+}
+
+int Transition::inputMultiplicity(const Place& p) const {
+    if (arcsCached) {
+        for (const Arc& a : inArcs)
+            if (a.place == &p) return a.multiplicity;
+    }
+    return p.getOutTransitionMultiplicity(id);
+}
+
+void Transition::addNotBoundToken(const Ptr<Token>& t) {
     if (isInfinite) notBoundTokens.push_back(t);
 }
 
-void Transition::removeNotBoundToken(Ptr<Token> t) {
+void Transition::removeNotBoundToken(const Ptr<Token>& t) {
     if (isInfinite) notBoundTokens.removeAll(t.GetRawPtr());
 }
 
@@ -309,12 +341,14 @@ bool Transition::convertTimeguardBinding(Binding* b) {
 
 void Transition::addInPlace(Place* p) {
     inPlaces.push_back(p);
+    arcsCached = false;
     Logging* log = MainClass::getLog();
     if (log->isTransLogging()) log->getTransLog() << *this << " <- " << *p << "\n";
 }
 
 void Transition::addOutPlace(Place* p) {
     outPlaces.push_back(p);
+    arcsCached = false;
     Logging* log = MainClass::getLog();
     if (log->isTransLogging()) log->getTransLog() << *this << " -> " << *p << "\n";
 }

@@ -67,7 +67,11 @@ public:
     EventSet& getEvents() { return bindings; }
     void addTimeguardBinding(const DateTime& time);
     bool convertTimeguardBinding(Binding* b);
-    bool isOptimizingTimeguardTransition() const;
+    // Whether time guards are handled by placeholders now. The cheap flags
+    // come first: most transitions are timed or have no time guard.
+    bool isOptimizingTimeguardTransition() const {
+        return immediate && !isInfinite && timeguardOptimization && timeguarded() && !isSingleStep();
+    }
 
     // Binding search.
     void searchConfiguration();
@@ -79,8 +83,8 @@ public:
     MarkingList& getPlaceMarking(Place* p) const { return getPlaceMarking(*p); }
 
     // Not-bound tokens of an infinite-server transition.
-    void addNotBoundToken(Ptr<Token> t);
-    void removeNotBoundToken(Ptr<Token> t);
+    void addNotBoundToken(const Ptr<Token>& t);
+    void removeNotBoundToken(const Ptr<Token>& t);
     MarkingList& getNotBoundTokens() { return notBoundTokens; }
 
     // Linking and measures.
@@ -97,7 +101,7 @@ public:
     void notifyTransitions();
     void couldEnableNotify();
     void couldDisableNotify();
-    void tokenNotify(Ptr<Token> t);
+    void tokenNotify(const Ptr<Token>& t);
     void placeNotify();
     void removeAllBindingsFromEventList();
     void removeRandomBindingFromEventList();
@@ -145,11 +149,30 @@ protected:
     RandomWrapper random;
 
 private:
+    // The arc multiplicities of this transition, read from the places once
+    // the net is linked (at start-up), so that the searches at every firing
+    // do not look them up in the places' maps.
+    struct Arc {
+        Place* place;
+        int multiplicity;
+    };
+    void cacheArcs();
+    bool cannotBind() const;
+    // hasTimeguard() is a fixed property of the generated class, asked once
+    // at start-up.
+    bool timeguarded() const { return timeguardCached ? hasTimeguardFlag : hasTimeguard(); }
+    int inputMultiplicity(const Place& p) const;
+
     void withdraw(Binding* b);
     void notifyMeasuresOf(bool accumulate, const Binding* b, double weight);
 
     std::list<Place*> inPlaces;
     std::list<Place*> outPlaces;
+    std::vector<Arc> inArcs;   // inPlaces with the tokens each arc takes
+    std::vector<Arc> outArcs;  // outPlaces with the tokens each arc puts
+    bool arcsCached = false;
+    bool timeguardCached = false;
+    bool hasTimeguardFlag = false;
     std::vector<Transition*> couldEnableTransitions;
     std::vector<Transition*> couldDisableTransitions;
     std::vector<Place*> affectedPlaces;

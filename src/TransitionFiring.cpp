@@ -120,7 +120,7 @@ void Transition::couldDisableNotify() {
     }
 }
 
-void Transition::tokenNotify(Ptr<Token> t) {
+void Transition::tokenNotify(const Ptr<Token>& t) {
     KERNEL_ASSERT(!bindings.empty(), "src/Transition", 484);
     if (isOptimizingTimeguardTransition()) return;
     if (isInfinite) {

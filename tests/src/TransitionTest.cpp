@@ -401,12 +401,16 @@ TEST(Transition, NoPlaceholdersWhileTheEngineSingleSteps) {
         SingleStepSimulation sim(&net, start);
         net.setSimulation(&sim);
         TestTransition* t = net.transition("T");
-        net.in(net.place("P"), t);
+        Place* p = net.place("P");
+        net.in(p, t);
+        net.put(p, 1);
         t->timeguarded = true;
         t->setImmediate(true);
         t->startup();
         EXPECT_FALSE(t->isOptimizingTimeguardTransition());
-        EXPECT_TRUE(t->getEvents().empty());
+        // A real search, not a placeholder: the binding carries the token.
+        ASSERT_EQ(t->getEvents().size(), 1u);
+        EXPECT_FALSE((*t->getEvents().begin())->isTempBinding());
         EXPECT_EQ(t->searches, 1);
     }
     net.setSimulation(nullptr);
