@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <regex>
+#include <sys/stat.h>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -210,4 +211,20 @@ TEST(ProfilingRun, ZeroRepetitionsPrintNoLoopLine) {
     EXPECT_NE(run.result.out.find("firing 0 * 5 times\n"), std::string::npos);
     EXPECT_EQ(run.result.out.find("loop in"), std::string::npos);
     EXPECT_NE(run.result.out.find("Global fire count: 0\n"), std::string::npos);
+}
+
+TEST(Shutdown, UnwritableResultFileIsReportedAndTheConsoleStillGetsTheResults) {
+    ScratchDir dir("runs-unwritable");
+    dir.write("marking.xml", kOnOffMarking);
+    dir.write("odbc.ini", "");
+    setenv("ODBCINI", dir.file("odbc.ini").c_str(), 1);
+    setenv("ODBCSYSINI", dir.path().c_str(), 1);
+    ASSERT_EQ(mkdir(dir.file("results.log").c_str(), 0755), 0);  // a folder where the file should go
+    ProgramResult r = testsupport::runProgram(
+        netProgram("onoff"), {"-S", "--mstart", "0", "--mstop", "50", "--secmax", "60", "--seed", "2"}, dir.path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("results.log"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("RESULTS OF STATIONARY SIMULATION\nSIMULATION TIME: 50\n\nMeasure: OnFraction\n"),
+              std::string::npos)
+        << r.out;
 }
