@@ -50,21 +50,22 @@ Transition::Transition(int uniqueid, const char* transitionName, NetClass* owner
         logfilePath = MainClass::getLog()->getLogDir() + "/" + logName;
         if (MainClass::getLog()->isTransLogging())
             MainClass::getLog()->getTransLog() << "Opening " << logfilePath << " ..." << "\n";
-        logfile.open(logfilePath, std::ios::in | std::ios::out | std::ios::app);
-        logging = logfile.is_open();
+        logfile.reset(new std::fstream());
+        logfile->open(logfilePath, std::ios::in | std::ios::out | std::ios::app);
+        logging = logfile->is_open();
         if (logging) {
             std::string description = value("logfile_desc");
-            if (!description.empty()) logfile << description << "\n";
-            else logfile << "\t******** LOGFILE of Transition " << name << " *********" << "\n";
+            if (!description.empty()) *logfile << description << "\n";
+            else *logfile << "\t******** LOGFILE of Transition " << name << " *********" << "\n";
         } else {
             std::cout << logfilePath << " couldn't be opened!" << std::endl;
         }
-        logfile.close();
+        logfile->close();
     }
 }
 
 Transition::~Transition() {
-    if (logfile.is_open()) logfile.close();
+    if (logfile && logfile->is_open()) logfile->close();
     for (Binding* b : bindings) delete b;
     bindings.clear();
 }
@@ -300,7 +301,8 @@ void Transition::removeBinding(Binding* b, bool notify) {
             if (notify) h->notifyTransitions(h);
         }
     }
-    bindings.erase(b);
+    auto it = bindings.find(b);
+    if (it != bindings.end()) bindings.erase(it);
     delete b;
     inEventList = !bindings.empty();
 }

@@ -2,6 +2,7 @@
 #include <fstream>
 #include <iosfwd>
 #include <list>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -193,7 +194,9 @@ private:
     bool immediate = false;
     bool displaying = false;
     bool logging = false;
-    std::fstream logfile;
+    // The per-transition log file; created only for a transition that logs,
+    // so that the transitions stay small and close together in memory.
+    std::unique_ptr<std::fstream> logfile;
     std::string logfilePath;
     int id;
     bool localGuard;

@@ -201,15 +201,16 @@ void Transition::setLogfile(std::string logName, std::string description) {
     logfilePath = MainClass::getLog()->getLogDir() + "/" + logName;
     Logging* log = MainClass::getLog();
     if (log->isTransLogging()) log->getTransLog() << "Opening " << logfilePath << " ..." << "\n";
-    logfile.open(logfilePath, std::ios::out | std::ios::app);
-    logging = logfile.is_open();
+    logfile.reset(new std::fstream());
+    logfile->open(logfilePath, std::ios::out | std::ios::app);
+    logging = logfile->is_open();
     if (logging) {
-        if (!description.empty()) logfile << description << "\n";
-        else logfile << "\t******** LOGFILE of Transition " << name << " *********" << "\n";
+        if (!description.empty()) *logfile << description << "\n";
+        else *logfile << "\t******** LOGFILE of Transition " << name << " *********" << "\n";
     } else {
         std::cout << logfilePath << " couldn't be opened!" << std::endl;
     }
-    logfile.close();
+    logfile->close();
 }
 
 void Transition::printPlaces() {
