@@ -34,6 +34,7 @@ Simulation::Simulation(NetClass* theNet, const std::string& name, const std::str
 }
 
 Simulation::~Simulation() {
+    detachFirstEventSlots();
     if (measureSocket != nullptr) sendMessage("EXIT;0\n");
     sim = nullptr;
 }
@@ -80,11 +81,24 @@ void Simulation::initTransitions() {
 
 const std::vector<Transition*>& Simulation::transitionsInOrder() {
     if (orderedGeneration != net->getTransitionsGeneration()) {
+        detachFirstEventSlots();
         orderedTransitions.clear();
         for (const auto& entry : net->getTransitions()) orderedTransitions.push_back(entry.second);
+        // Sized once, before any transition points into it.
+        firstEvents.assign(orderedTransitions.size(), FirstEventSlot());
+        for (std::size_t i = 0; i < orderedTransitions.size(); ++i) {
+            firstEvents[i].owner = orderedTransitions[i];
+            orderedTransitions[i]->setFirstEventSlot(&firstEvents[i]);
+        }
         orderedGeneration = net->getTransitionsGeneration();
     }
     return orderedTransitions;
+}
+
+void Simulation::detachFirstEventSlots() {
+    for (FirstEventSlot& slot : firstEvents)
+        if (slot.owner != nullptr) slot.owner->setFirstEventSlot(nullptr);
+    firstEvents.clear();
 }
 
 void Simulation::initMeasureList(bool first) {
@@ -100,22 +114,22 @@ void Simulation::getFirstBindingsOfAllTransitions(EventList* events, bool all) {
     for (;;) {
         events->clear();
         blocked.clear();
-        DateTime t = DateTime::MAX;
+        double t = DateTime::MAX.FullDateTime();
         int p = 0;
-        for (Transition* transition : transitionsInOrder()) {
-            Binding* b = transition->getNextEvent();
+        transitionsInOrder();
+        for (const FirstEventSlot& slot : firstEvents) {
+            Binding* b = slot.event;
             if (b == nullptr) continue;
             if (all) {
                 events->push_back(b);
                 continue;
             }
-            const DateTime& bt = b->getTime();
-            if (bt < t || (bt == t && p < b->getPriority())) {
+            if (slot.time < t || (slot.time == t && p < slot.priority)) {
                 events->clear();
                 events->push_back(b);
-                t = bt;
-                p = b->getPriority();
-            } else if (bt == t && b->getPriority() == p) {
+                t = slot.time;
+                p = slot.priority;
+            } else if (slot.time == t && slot.priority == p) {
                 events->push_back(b);
             }
         }

@@ -12,6 +12,7 @@
 class NetClass;
 class MeasureObj;
 class Transition;
+struct FirstEventSlot;
 class DefaultGM;
 class socket_t;
 
@@ -118,9 +119,12 @@ protected:
     double restartWeight = 1.0;
 
 private:
-    // The transitions in map order, refreshed when the net's map changes.
+    // The transitions in map order, refreshed when the net's map changes,
+    // and a copy of the first event of each (see FirstEventSlot).
     const std::vector<Transition*>& transitionsInOrder();
+    void detachFirstEventSlots();
     std::vector<Transition*> orderedTransitions;
+    std::vector<FirstEventSlot> firstEvents;
     unsigned long orderedGeneration = 0;
     EventList blocked;
 };

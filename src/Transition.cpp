@@ -66,6 +66,10 @@ Transition::Transition(int uniqueid, const char* transitionName, NetClass* owner
 
 Transition::~Transition() {
     if (logfile && logfile->is_open()) logfile->close();
+    if (firstEventSlot != nullptr) {
+        firstEventSlot->event = nullptr;
+        firstEventSlot->owner = nullptr;
+    }
     for (Binding* b : bindings) delete b;
     bindings.clear();
 }
@@ -285,6 +289,7 @@ void Transition::addBinding(Binding* b) {
     Logging* log = MainClass::getLog();
     if (log->isEventLogging()) log->getEventLog() << "addToEventList()... " << *b << "\n";
     bindings.insert(b);
+    publishFirstEvent();
     for (Ptr<Token>& h : *b->getBoundTokens()) {
         h->addTransition(this);
         removeNotBoundToken(h);
@@ -303,6 +308,7 @@ void Transition::removeBinding(Binding* b, bool notify) {
     }
     auto it = bindings.find(b);
     if (it != bindings.end()) bindings.erase(it);
+    publishFirstEvent();
     delete b;
     inEventList = !bindings.empty();
 }
@@ -312,6 +318,7 @@ void Transition::addTimeguardBinding(const DateTime& time) {
     timeguardOptimization = true;
     Binding* b = new Binding(this, time);
     bindings.insert(b);
+    publishFirstEvent();
     inEventList = true;
     Logging* log = MainClass::getLog();
     if (log->isEventLogging())

@@ -22,6 +22,17 @@ class MeasureObj;
 // The pending events of one transition, in event order.
 typedef std::set<Binding*, DerefLess<Binding*>, PoolAllocator<Binding*>> EventSet;
 
+// A copy of one transition's first event (null when it has none), kept by
+// the engine in one contiguous array in the order of the net's transition
+// map, so that collecting the earliest events reads one short array instead
+// of every transition's event list.
+struct FirstEventSlot {
+    double time = 0.0;
+    int priority = 0;
+    Binding* event = nullptr;
+    Transition* owner = nullptr;  // cleared when the transition goes
+};
+
 // The kernel part of every transition. The generated model derives one class
 // per transition and supplies which token combinations enable it
 // (generateBindingList), how firing moves tokens (moveTokens), the firing
@@ -118,8 +129,21 @@ public:
     void setCouldDisableTransitions(const std::vector<Transition*>& l) { couldDisableTransitions = l; }
     bool getInEventList() const { return inEventList; }
     void setInEventList(bool on) { inEventList = on; }
-    void removeCurrentBindings() { bindings.clear(); }
-    void addRestoredBinding(Binding* b) { bindings.insert(b); }
+    void removeCurrentBindings() {
+        bindings.clear();
+        publishFirstEvent();
+    }
+    void addRestoredBinding(Binding* b) {
+        bindings.insert(b);
+        publishFirstEvent();
+    }
+
+    // The engine's copy of this transition's first event; null when no engine
+    // keeps one.
+    void setFirstEventSlot(FirstEventSlot* slot) {
+        firstEventSlot = slot;
+        publishFirstEvent();
+    }
     void removeCurrentNotBoundTokens() { notBoundTokens.clear(); }
     void addRestoredNotBoundToken(Ptr<Token> t) { notBoundTokens.push_back(t); }
 
@@ -159,6 +183,15 @@ private:
     };
     void cacheArcs();
     bool cannotBind() const;
+    void publishFirstEvent() {
+        if (firstEventSlot == nullptr) return;
+        Binding* b = getNextEvent();
+        firstEventSlot->event = b;
+        if (b != nullptr) {
+            firstEventSlot->time = b->getTime().FullDateTime();
+            firstEventSlot->priority = b->getPriority();
+        }
+    }
     // hasTimeguard() is a fixed property of the generated class, asked once
     // at start-up.
     bool timeguarded() const { return timeguardCached ? hasTimeguardFlag : hasTimeguard(); }
@@ -172,6 +205,7 @@ private:
     std::vector<Arc> inArcs;   // inPlaces with the tokens each arc takes
     std::vector<Arc> outArcs;  // outPlaces with the tokens each arc puts
     bool arcsCached = false;
+    FirstEventSlot* firstEventSlot = nullptr;
     bool timeguardCached = false;
     bool hasTimeguardFlag = false;
     std::vector<Transition*> couldEnableTransitions;
