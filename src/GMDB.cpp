@@ -836,20 +836,23 @@ bool GMDB::DBCreateTbl(const char* table, const char* types, ...) {
 
 bool GMDB::DBDropTbl(const char* table) { return execute(std::string("DROP TABLE IF EXISTS ") + orEmpty(table)); }
 
-bool GMDB::DBCreateDB(const char* name, const char* driver) {
-    const std::string db = orEmpty(name);
+// Runs one statement on a connection of its own to the service data source,
+// which is closed again whatever happens.
+bool GMDB::runOnServiceSource(const std::string& statement) {
     SQLHSTMT stmt = SQL_NULL_HSTMT;
     if (!DBConnect("gmServiceDSN", "", "") || !AllocateStatementHandle(&stmt)) {
         DBCloseConnect();
         return false;
     }
-    if (!SQLQuery(&stmt, ("CREATE DATABASE " + db).c_str())) {
-        freeStatement(stmt);
-        DBCloseConnect();
-        return false;
-    }
+    const bool ok = SQLQuery(&stmt, statement.c_str());
     freeStatement(stmt);
     DBCloseConnect();
+    return ok;
+}
+
+bool GMDB::DBCreateDB(const char* name, const char* driver) {
+    const std::string db = orEmpty(name);
+    if (!runOnServiceSource("CREATE DATABASE " + db)) return false;
 
     const std::string path = iniPath();
     std::string content;
@@ -876,18 +879,7 @@ bool GMDB::DBCreateDB(const char* name, const char* driver) {
 
 bool GMDB::DBDropDB(const char* name) {
     const std::string db = orEmpty(name);
-    SQLHSTMT stmt = SQL_NULL_HSTMT;
-    if (!DBConnect("gmServiceDSN", "", "") || !AllocateStatementHandle(&stmt)) {
-        DBCloseConnect();
-        return false;
-    }
-    if (!SQLQuery(&stmt, ("DROP DATABASE IF EXISTS " + db).c_str())) {
-        freeStatement(stmt);
-        DBCloseConnect();
-        return false;
-    }
-    freeStatement(stmt);
-    DBCloseConnect();
+    if (!runOnServiceSource("DROP DATABASE IF EXISTS " + db)) return false;
 
     const std::string path = iniPath();
     std::string content;

@@ -142,6 +142,7 @@ public:
     static bool bitFromBuffer(const unsigned char* buf) { return buf != nullptr && buf[0] != 0; }
 
 private:
+    bool runOnServiceSource(const std::string& statement);
     enum class ReadResult { Failed, NoRow, Null, Row };
 
     bool connected() const { return V_OD_Env != SQL_NULL_HENV && V_OD_hdbc != SQL_NULL_HDBC; }

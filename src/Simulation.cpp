@@ -314,32 +314,24 @@ void Simulation::measureOut(DefaultGM*, MeasureObj* m) {
 }
 
 void Simulation::measureOut(DefaultGM* element, double value) {
-    Logging* log = MainClass::getLog();
-    if (measureSocket == nullptr && !log->isSimLogging()) return;
-    if (!initialised) {
-        if (log->isSimLogging()) {
-            std::fstream& out = log->getSimLog();
-            std::streamsize old = out.precision(16);
-            out << "meassureOut not initialized: " << value << "\n";
-            out.precision(old);
-        }
-        return;
-    }
-    std::ostringstream text;
-    text.precision(16);
-    text << "TIME;" << currentSimulationTime.FullDateTime() << "\n"
-         << element->getName() << "<" << element->getType() << ">;" << value << "\n";
-    sendMessage(text.str());
+    elementMessage(element, value, ">;", "meassureOut not initialized: ");
 }
 
 void Simulation::displayOut(DefaultGM* element, double value) {
+    elementMessage(element, value, ":Display>;", "displayOut not initialized: ");
+}
+
+// "TIME;" and the clock, then the element's name, "<", its type, `tail` and
+// the value; before initialisation only `notReady` and the value go to the
+// simulation log.
+void Simulation::elementMessage(DefaultGM* element, double value, const char* tail, const char* notReady) {
     Logging* log = MainClass::getLog();
     if (measureSocket == nullptr && !log->isSimLogging()) return;
     if (!initialised) {
         if (log->isSimLogging()) {
             std::fstream& out = log->getSimLog();
             std::streamsize old = out.precision(16);
-            out << "displayOut not initialized: " << value << "\n";
+            out << notReady << value << "\n";
             out.precision(old);
         }
         return;
@@ -347,6 +339,6 @@ void Simulation::displayOut(DefaultGM* element, double value) {
     std::ostringstream text;
     text.precision(16);
     text << "TIME;" << currentSimulationTime.FullDateTime() << "\n"
-         << element->getName() << "<" << element->getType() << ":Display>;" << value << "\n";
+         << element->getName() << "<" << element->getType() << tail << value << "\n";
     sendMessage(text.str());
 }
