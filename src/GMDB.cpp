@@ -451,16 +451,19 @@ bool GMDB::DBReadTokens(int marking, const char* typeName, std::vector<attr_name
     SQLHSTMT stmt = SQL_NULL_HSTMT;
     if (!AllocateStatementHandle(&stmt)) return false;
 
-    // One 512-byte buffer per attribute, each starting on a 512-byte boundary
-    // of one block, so that the driver writes every C type aligned.
-    std::vector<unsigned char> buffers(n * kBufferSize, 0);
+    // One 512-byte buffer per attribute in one block, each aligned for every
+    // C type and followed by a few spare bytes: a driver that writes a
+    // terminator just past a full text column then writes into the spare
+    // bytes, never into the next column or past the block.
+    const std::size_t stride = kBufferSize + 8;
+    std::vector<unsigned char> buffers(n * stride, 0);
     std::vector<SQLLEN> indicators(n + 2, 0);
     SQLUINTEGER tokenId = 0;
-    char placeName[kBufferSize] = {0};
+    char placeName[kBufferSize + 8] = {0};
 
     for (std::size_t k = 0; k < n; ++k) {
         const SQLSMALLINT cType = requested[k] != nullptr ? requested[k]->sql_c_type : SQL_C_CHAR;
-        SQLRETURN rc = SQLBindCol(stmt, static_cast<SQLUSMALLINT>(k + 1), cType, &buffers[k * kBufferSize],
+        SQLRETURN rc = SQLBindCol(stmt, static_cast<SQLUSMALLINT>(k + 1), cType, &buffers[k * stride],
                                   kBufferSize, &indicators[k]);
         if (!SQL_SUCCEEDED(rc)) {
             std::cout << "SQLBindCol failed: column " << (k + 1) << " type=" << cType << std::endl;
@@ -490,7 +493,7 @@ bool GMDB::DBReadTokens(int marking, const char* typeName, std::vector<attr_name
                 attribute->name = requested[k]->name;
                 attribute->sql_c_type = requested[k]->sql_c_type;
             }
-            std::memcpy(attribute->value, &buffers[k * kBufferSize], kBufferSize);
+            std::memcpy(attribute->value, &buffers[k * stride], kBufferSize);
             description->attributes.push_back(attribute);
         }
         result->token_descriptions.push_back(description);

@@ -29,6 +29,9 @@ public:
     // A copy with the same id and creation time; the transition list is
     // copied only when `copyTransition` is set. The id counter is not moved.
     Token(const Token& other, bool copyTransition);
+    // A plain copy would bypass the live-token count that the destructor
+    // lowers; copies are made with the constructor above.
+    Token(const Token&) = delete;
     virtual ~Token();
 
     virtual void setReferenceAttribute(const char* attribute, Ptr<Token> target);

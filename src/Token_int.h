@@ -13,6 +13,7 @@ class Token_int : public Token {
 public:
     explicit Token_int(long value);
     Token_int(const Token_int& other, bool copyTransition);
+    Token_int(const Token_int&) = delete;
     Token_int& operator=(const Token_int& other);
 
     std::string getName() const override { return "int"; }
