@@ -19,18 +19,30 @@ void MarkingList::push_back(const Ptr<Token>& t) {
     if (tail != nullptr) tail->next = n; else head = n;
     tail = n;
     ++count;
+    if (Token* raw = t.GetRawPtr()) ++raw->markingEntries;
     if (!table.empty()) indexInsert(n);
-    else if (count > kIndexFrom) buildIndex();
 }
 
 void MarkingList::unlink(Node* n) {
     if (n->prev != nullptr) n->prev->next = n->next; else head = n->next;
     if (n->next != nullptr) n->next->prev = n->prev; else tail = n->prev;
     --count;
+    if (Token* raw = n->token.GetRawPtr()) --raw->markingEntries;
     delete n;
 }
 
+// Tokens usually leave from the front (bindings take the oldest tokens) and
+// lie in one list only: that case is answered at once. Otherwise a long
+// list is searched through its index, which is built the first time it is
+// needed, so that lists that only grow (sink places) never pay for one.
 std::size_t MarkingList::removeAll(const Token* t) {
+    if (head != nullptr && head->token.GetRawPtr() == t && t->markingEntries == 1) {
+        if (!table.empty()) indexErase(t);
+        unlink(head);
+        if (count == 0) dropIndex();
+        return 1;
+    }
+    if (table.empty() && count > kIndexFrom) buildIndex();
     std::size_t removed = 0;
     if (table.empty()) {
         for (Node* n = head; n != nullptr;) {
@@ -57,6 +69,7 @@ std::size_t MarkingList::removeAll(const Token* t) {
 }
 
 bool MarkingList::contains(const Token* t) const {
+    if (t == nullptr || t->markingEntries == 0) return false;
     if (!table.empty()) return indexFind(t) != nullptr;
     for (const Node* n = head; n != nullptr; n = n->next)
         if (n->token.GetRawPtr() == t) return true;
@@ -67,6 +80,7 @@ void MarkingList::clear() {
     Node* n = head;
     while (n != nullptr) {
         Node* next = n->next;
+        if (Token* raw = n->token.GetRawPtr()) --raw->markingEntries;
         delete n;
         n = next;
     }

@@ -58,9 +58,15 @@ public:
     static Ptr<Token> findToken(std::vector<token_info*>& infos, const char* typeName, int id);
 
 private:
+    friend class MarkingList;
+
     TransitionRefs transitions;
     DateTime creationTime;
     long id;
+    // How many marking-list entries hold this token (a place's marking, the
+    // not-bound lists), so that removing a token that lies once, at the
+    // front of a marking, needs no search.
+    unsigned markingEntries = 0;
 };
 
 std::ostream& operator<<(std::ostream& out, const Token& token);
