@@ -9,10 +9,14 @@
 NetClass::NetClass() {}
 
 // Only the newest generation is reachable through the maps; earlier
-// generations of a rebuilt net stay alive until the program ends.
+// generations of a rebuilt net stay alive until the net goes. All
+// transitions go before any place, because the places release the tokens
+// and the measures.
 NetClass::~NetClass() {
     for (auto& entry : transitions) delete entry.second;
+    for (Transition* t : retiredTransitions) delete t;
     for (auto& entry : places) delete entry.second;
+    for (Place* p : retiredPlaces) delete p;
 }
 
 void NetClass::addPlace(Place* p) {
@@ -104,6 +108,8 @@ void NetClass::storeMeasureList() { storedMeasureList = measureList; }
 // stay valid and are evaluated again after the rebuild.
 void NetClass::clearMaps() {
     storeMeasureList();
+    for (auto& entry : places) retiredPlaces.push_back(entry.second);
+    for (auto& entry : transitions) retiredTransitions.push_back(entry.second);
     places.clear();
     transitions.clear();
     measureList.clear();

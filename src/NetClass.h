@@ -2,6 +2,7 @@
 #include <list>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "Ptr.h"
 #include "TokenList.h"
@@ -82,6 +83,10 @@ private:
     std::list<MeasureObj*> measureList;
     std::list<MeasureObj*> storedMeasureList;
     Simulation* simulation = nullptr;
+    // Earlier generations of a rebuilt net: unreachable through the maps, but
+    // alive (their measures may still be evaluated) until the net goes.
+    std::vector<Place*> retiredPlaces;
+    std::vector<Transition*> retiredTransitions;
     // Starts at 1 so that a fresh PlaceCache never matches.
     unsigned long placesGeneration = 1;
     unsigned long transitionsGeneration = 1;

@@ -194,9 +194,8 @@ TEST(NetClass, LookupsAndTheirMessages) {
     net.clearMaps();
     Place* a2 = net.place("A");
     EXPECT_EQ(net.getPlaceCached("A", cache), a2);
-    delete a;
-    delete b;
-    delete t;
+    // The earlier generation stays alive, owned by the net, until the net goes.
+    EXPECT_EQ(a->getName(), "A");
 }
 
 TEST(NetClass, AFirstRegisteredNameIsKept) {
