@@ -2,13 +2,15 @@
 # Installs the Debian packages the project needs. Safe to run again: only
 # missing packages are installed, and the package lists are refreshed only
 # when a package is not known yet.
-#   scripts/setup.sh          build and run dependencies
-#   scripts/setup.sh --test   also what the tests need (MariaDB server, GoogleTest)
+#   scripts/setup.sh          what the build needs (the default build also
+#                             compiles the tests and benchmarks)
+#   scripts/setup.sh --test   also what running the tests needs (MariaDB server)
 set -euo pipefail
 
-packages=(g++ cmake make python3 libxerces-c-dev libtclap-dev unixodbc unixodbc-dev odbc-mariadb)
+packages=(g++ cmake make python3 libxerces-c-dev libtclap-dev unixodbc unixodbc-dev odbc-mariadb
+          libgtest-dev googletest libbenchmark-dev)
 if [[ "${1:-}" == "--test" ]]; then
-  packages+=(libgtest-dev googletest libbenchmark-dev mariadb-server mariadb-client)
+  packages+=(mariadb-server mariadb-client)
 fi
 
 missing=()
