@@ -306,8 +306,7 @@ void Transition::removeBinding(Binding* b, bool notify) {
             if (notify) h->notifyTransitions(h);
         }
     }
-    auto it = bindings.find(b);
-    if (it != bindings.end()) bindings.erase(it);
+    bindings.erase(b);
     publishFirstEvent();
     delete b;
     inEventList = !bindings.empty();

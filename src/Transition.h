@@ -10,6 +10,7 @@
 #include "Binding.h"
 #include "DateTime.h"
 #include "DefaultGM.h"
+#include "EventSet.h"
 #include "Delay.h"
 #include "MainClass.h"
 #include "MarkingList.h"
@@ -19,8 +20,6 @@
 class Place;
 class MeasureObj;
 
-// The pending events of one transition, in event order.
-typedef std::set<Binding*, DerefLess<Binding*>, PoolAllocator<Binding*>> EventSet;
 
 // A copy of one transition's first event (null when it has none), kept by
 // the engine in one contiguous array in the order of the net's transition
@@ -75,7 +74,7 @@ public:
     // Event list.
     void addBinding(Binding* b);
     void removeBinding(Binding* b, bool notify);
-    Binding* getNextEvent() const { return bindings.empty() ? nullptr : *bindings.begin(); }
+    Binding* getNextEvent() const { return bindings.empty() ? nullptr : bindings.front(); }
     EventSet& getEvents() { return bindings; }
     void addTimeguardBinding(const DateTime& time);
     bool convertTimeguardBinding(Binding* b);

@@ -143,7 +143,7 @@ void Transition::tokenNotify(const Ptr<Token>& t) {
         }
     } else {
         KERNEL_ASSERT(bindings.size() == 1, "src/Transition", 514);
-        removeBinding(*bindings.begin(), false);
+        removeBinding(bindings.front(), false);
     }
     searchConfiguration();
 }
@@ -165,7 +165,7 @@ void Transition::withdraw(Binding* b) {
 }
 
 void Transition::removeAllBindingsFromEventList() {
-    while (!bindings.empty()) withdraw(*bindings.rbegin());
+    while (!bindings.empty()) withdraw(bindings.back());
 }
 
 void Transition::removeRandomBindingFromEventList() {
