@@ -247,29 +247,24 @@ void Simulation::executeEvent(Binding* b) {
 std::string Simulation::printEventList(EventList& events) {
     std::ostringstream text;
     text << " ******** ---- EventList ---- ********" << "\n";
-    const Transition* runOwner = nullptr;
-    int more = 0;  // events of the current run written after its first
+    const std::string* runName = nullptr;  // transition name of the current run
+    int more = 0;                          // events of the run written after its first
     bool cut = false;
     for (Binding* b : events) {
-        const Transition* owner = b->getBoundTransition();
-        if (runOwner != nullptr && owner != nullptr && runOwner != owner &&
-            runOwner->getName() == owner->getName()) {
-            owner = runOwner;  // another generation's transition of the same name continues the run
-        }
-        if (owner != runOwner) {
-            runOwner = owner;
+        const std::string& name = b->getBoundTransition()->getName();
+        if (runName == nullptr || *runName != name) {
+            runName = &name;
             more = 0;
             cut = false;
             text << *b << "\n";
+        } else if (cut) {
             continue;
-        }
-        if (cut) continue;
-        if (more < MAXCOUNT) {
+        } else if (more < MAXCOUNT) {
             ++more;
             text << *b << "\n";
         } else {
             cut = true;
-            std::cout << "Binding[..., " << b->getBoundTransition()->getName() << ",  ...  ]" << std::endl;
+            std::cout << "Binding[..., " << name << ",  ...  ]" << std::endl;
         }
     }
     text << "---- --------- ----" << "\n";
