@@ -14,12 +14,14 @@ MarkingList& MarkingList::operator=(const MarkingList& other) {
 
 MarkingList::~MarkingList() { clear(); }
 
-void MarkingList::push_back(const Ptr<Token>& t) {
-    Node* n = new Node{t, tail, nullptr, nullptr};
+void MarkingList::push_back(const Ptr<Token>& t) { push_back(Ptr<Token>(t)); }
+
+void MarkingList::push_back(Ptr<Token>&& t) {
+    Node* n = new Node{std::move(t), tail, nullptr, nullptr};
     if (tail != nullptr) tail->next = n; else head = n;
     tail = n;
     ++count;
-    if (Token* raw = t.GetRawPtr()) ++raw->markingEntries;
+    if (Token* raw = n->token.GetRawPtr()) ++raw->markingEntries;
     if (!table.empty()) indexInsert(n);
 }
 

@@ -72,6 +72,7 @@ public:
     ~MarkingList();
 
     void push_back(const Ptr<Token>& t);
+    void push_back(Ptr<Token>&& t);
     // Removes every handle that refers to the token object `t`; answers how
     // many were removed.
     std::size_t removeAll(const Token* t);
@@ -81,6 +82,7 @@ public:
     std::size_t size() const { return count; }
     bool empty() const { return count == 0; }
     Ptr<Token>& front() { return head->token; }
+    Ptr<Token>& back() { return tail->token; }
     const Ptr<Token>& front() const { return head->token; }
     iterator begin() { return iterator(head); }
     iterator end() { return iterator(nullptr); }

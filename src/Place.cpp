@@ -55,9 +55,12 @@ void Place::addGlobalGuardTransition(Transition* t) { globalGuardTransitions.pus
 // here: a new token reaches them through the could-enable notification after
 // the firing that produced it, a lost token through its own transition list.
 void Place::addToken(Ptr<Token> t) {
-    marking.push_back(t);
+    marking.push_back(std::move(t));
+    // The notifications never take a token out of this place, so the
+    // marking's own handle stays valid while they run.
+    const Ptr<Token>& added = marking.back();
     for (Transition* g : globalGuardTransitions) g->placeNotify();
-    for (Transition* c : notBoundListeners) c->addNotBoundToken(t);
+    for (Transition* c : notBoundListeners) c->addNotBoundToken(added);
 }
 
 void Place::removeToken(Ptr<Token> t) {
