@@ -20,9 +20,9 @@ struct LoopNet {
     explicit LoopNet(long tokens) {
         Place* p = net.place("P");
         Place* q = net.place("Q");
-        TestTransition* t1 = net.transition("T1", spec().firstCombination());
-        TestTransition* t2 = net.transition("T2", spec().firstCombination());
-        TestTransition* t3 = net.transition("T3", spec().firstCombination());
+        TestTransition* t1 = net.transition("T1", traits().firstCombination());
+        TestTransition* t2 = net.transition("T2", traits().firstCombination());
+        TestTransition* t3 = net.transition("T3", traits().firstCombination());
         net.in(p, t1);
         net.out(t1, q);
         net.in(q, t2);
@@ -64,7 +64,7 @@ static void BM_GrowPlace(benchmark::State& state) {
         state.PauseTiming();
         std::unique_ptr<TestNet> net(new TestNet);
         Place* p = net->place("P");
-        TestTransition* source = net->transition("Source", spec().withDelay(1.0));
+        TestTransition* source = net->transition("Source", traits().withDelay(1.0));
         net->out(source, p);
         std::unique_ptr<Engine> engine(new Engine(net.get()));
         (*engine)->init();

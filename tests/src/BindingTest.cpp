@@ -27,8 +27,8 @@ TokenList* tokensOf(std::initializer_list<Ptr<Token>> tokens) {
 
 TEST(Binding, EventOrderIsTimeThenHigherPriorityThenOlder) {
     TestNet net;
-    TestTransition* low = net.transition("Low", spec().withPriority(0));
-    TestTransition* high = net.transition("High", spec().withPriority(1));
+    TestTransition* low = net.transition("Low", traits().withPriority(0));
+    TestTransition* high = net.transition("High", traits().withPriority(1));
     const DateTime now(10.0);
     Binding a(tokensOf({}), low, now);
     Binding b(tokensOf({}), high, now);
@@ -53,7 +53,7 @@ TEST(Binding, EventOrderIsTimeThenHigherPriorityThenOlder) {
 
 TEST(Binding, InitTakesDelayPriorityWeightAndTheNextId) {
     TestNet net;
-    TestTransition* t = net.transition("T", spec().withPriority(3).withWeight(2.5).withDelay(0.25));
+    TestTransition* t = net.transition("T", traits().withPriority(3).withWeight(2.5).withDelay(0.25));
     const long next = Binding::idCounter;
     Binding b(tokensOf({Ptr<Token>(new Token_int(1))}), t, DateTime(4.0));
     EXPECT_EQ(b.getID(), next);
@@ -82,7 +82,7 @@ TEST(Binding, InitTakesDelayPriorityWeightAndTheNextId) {
 
 TEST(Binding, TimeGuardEventsWaitForTheGuard) {
     TestNet net;
-    TestTransition* t = net.transition("Guarded", spec().withDelay(2.0));
+    TestTransition* t = net.transition("Guarded", traits().withDelay(2.0));
     t->timeguarded = true;
     std::vector<double> asked;
     t->timeguardFn = [&asked](const DateTime& now) {
@@ -117,7 +117,7 @@ TEST(Binding, TimeGuardEventsWaitForTheGuard) {
 
 TEST(Binding, TextFormWritesTimesAndWeightsWithSixteenDigitsAndLeavesThePrecision) {
     TestNet net;
-    TestTransition* t = net.transition("T1", spec().withDelay(0.1).withWeight(1.0 / 3.0).withPriority(2));
+    TestTransition* t = net.transition("T1", traits().withDelay(0.1).withWeight(1.0 / 3.0).withPriority(2));
     Binding b(tokensOf({}), t, DateTime(0.0));
     std::ostringstream s;
     EXPECT_EQ(s.precision(), 6);

@@ -28,9 +28,9 @@ double firstDraw(unsigned long seed) {
 // Three transitions "A", "B", "C" with one event each at the same time.
 struct Conflict {
     Conflict(int priority, double wa, double wb, double wc) {
-        a = net.transition("A", spec().withPriority(priority).withWeight(wa));
-        b = net.transition("B", spec().withPriority(priority).withWeight(wb));
-        c = net.transition("C", spec().withPriority(priority).withWeight(wc));
+        a = net.transition("A", traits().withPriority(priority).withWeight(wa));
+        b = net.transition("B", traits().withPriority(priority).withWeight(wb));
+        c = net.transition("C", traits().withPriority(priority).withWeight(wc));
         for (auto& entry : net.getTransitions()) entry.second->startup();
     }
     TestNet net;
@@ -85,10 +85,10 @@ TEST(EngineCoreDeathTest, OnlyOneEngineAtATime) {
 
 TEST(EngineCore, CollectsTheEarliestEventsOfHighestPriority) {
     TestNet net;
-    TestTransition* low = net.transition("Low", spec().withPriority(0).withDelay(1.0));
-    TestTransition* high = net.transition("High", spec().withPriority(2).withDelay(1.0));
-    TestTransition* alsoHigh = net.transition("AlsoHigh", spec().withPriority(2).withDelay(1.0));
-    TestTransition* later = net.transition("Later", spec().withPriority(5).withDelay(2.0));
+    TestTransition* low = net.transition("Low", traits().withPriority(0).withDelay(1.0));
+    TestTransition* high = net.transition("High", traits().withPriority(2).withDelay(1.0));
+    TestTransition* alsoHigh = net.transition("AlsoHigh", traits().withPriority(2).withDelay(1.0));
+    TestTransition* later = net.transition("Later", traits().withPriority(5).withDelay(2.0));
     net.transition("Idle");  // an empty input place: no event
     net.in(net.place("Empty"), net.getTransition("Idle"));
     Engine engine(&net);
@@ -144,7 +144,7 @@ TEST(EngineCore, UniformChoiceAtPriorityZeroIgnoresTheWeights) {
 TEST(EngineCore, ASingleEventOrNoneDrawsNothing) {
     ScratchDir dir("engine-single");
     TestNet net;
-    TestTransition* only = net.transition("Only", spec().withPriority(1));
+    TestTransition* only = net.transition("Only", traits().withPriority(1));
     only->startup();
     packageSeed(9);
     Engine engine(&net);
@@ -204,8 +204,8 @@ TEST(EngineCore, PrintEventListShortensLongRunsOfOneTransition) {
     TestNet net;
     Place* p = net.place("P");
     Place* q = net.place("Q");
-    TestTransition* t = net.transition("T", spec().infiniteServer());
-    TestTransition* u = net.transition("U", spec().infiniteServer());
+    TestTransition* t = net.transition("T", traits().infiniteServer());
+    TestTransition* u = net.transition("U", traits().infiniteServer());
     net.in(p, t);
     net.in(q, u);
     net.putMany(p, 15);
@@ -246,7 +246,7 @@ TEST(EngineCore, PrintEventListShortensLongRunsOfOneTransition) {
 TEST(EngineCore, TimeGuardPlaceholdersAreConvertedWhenDue) {
     TestNet net;
     Place* p = net.place("P");
-    TestTransition* t = net.transition("T", spec().withPriority(1));
+    TestTransition* t = net.transition("T", traits().withPriority(1));
     net.in(p, t);
     t->timeguarded = true;
     t->setImmediate(true);
@@ -272,11 +272,11 @@ TEST(EngineCore, TimeGuardPlaceholdersAreConvertedWhenDue) {
 
 TEST(EngineCore, PlaceholdersThatCannotConvertWaitASecondAtATime) {
     TestNet net;
-    TestTransition* t = net.transition("T", spec().withPriority(1));
+    TestTransition* t = net.transition("T", traits().withPriority(1));
     net.in(net.place("P"), t);
     t->timeguarded = true;
     t->setImmediate(true);
-    TestTransition* u = net.transition("U", spec().withDelay(3.5));
+    TestTransition* u = net.transition("U", traits().withDelay(3.5));
     Engine engine(&net);
     engine->init();
     EventList events = engine.events();
@@ -287,7 +287,7 @@ TEST(EngineCore, PlaceholdersThatCannotConvertWaitASecondAtATime) {
 
     // A placeholder that is due together with an event that can fire is
     // only left out of this round.
-    TestTransition* v = net.transition("V", spec().withPriority(1).withDelay(4.0));
+    TestTransition* v = net.transition("V", traits().withPriority(1).withDelay(4.0));
     v->startup();
     events = engine.events();
     EXPECT_EQ(events, EventList{u->getNextEvent()});
@@ -303,8 +303,8 @@ TEST(EngineCore, PlaceholdersThatCannotConvertWaitASecondAtATime) {
 TEST(EngineCore, AConvertedPlaceholderLosesItsTokenToAnotherFiring) {
     TestNet net;
     Place* p = net.place("P");
-    TestTransition* a = net.transition("A", spec().withPriority(1).withWeight(1.0));
-    TestTransition* t = net.transition("T", spec().withPriority(1).withWeight(0.0));
+    TestTransition* a = net.transition("A", traits().withPriority(1).withWeight(1.0));
+    TestTransition* t = net.transition("T", traits().withPriority(1).withWeight(0.0));
     net.in(p, a);
     net.in(p, t);
     t->timeguarded = true;
@@ -329,8 +329,8 @@ struct AskedTooOften {};
 
 TEST(EngineCore, OnlyPlaceholdersThatCannotConvertMeanADeadMarking) {
     TestNet net;
-    TestTransition* t = net.transition("T", spec().withPriority(1));
-    TestTransition* w = net.transition("W", spec().withPriority(1));
+    TestTransition* t = net.transition("T", traits().withPriority(1));
+    TestTransition* w = net.transition("W", traits().withPriority(1));
     net.in(net.place("P"), t);
     net.in(net.place("Q"), w);
     for (TestTransition* g : {t, w}) {

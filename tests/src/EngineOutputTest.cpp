@@ -46,7 +46,7 @@ TEST(EngineOutput, WatchedFiringIsLoggedAsNoSockEntryOnceInitialised) {
     OpenLogs logs(dir.path());
     TestNet net;
     Place* p = net.place("P");
-    TestTransition* t = net.transition("T", spec().withDelay(2.5));
+    TestTransition* t = net.transition("T", traits().withDelay(2.5));
     net.in(p, t);
     net.out(t, p);
     t->setWatch(true);

@@ -30,8 +30,8 @@ TEST(Firing, ATokenTakenByOneTransitionIsReboundByTheOther) {
     int deaths = 0;
     TestNet net;
     Place* p = net.place("P");
-    TestTransition* a = net.transition("A", spec().firstCombination());
-    TestTransition* b = net.transition("B", spec().firstCombination());
+    TestTransition* a = net.transition("A", traits().firstCombination());
+    TestTransition* b = net.transition("B", traits().firstCombination());
     net.in(p, a);
     net.in(p, b);
     Ptr<Token> x(new CountedToken(1, deaths));
@@ -67,7 +67,7 @@ TEST(Firing, ANewTokenLeavesASingleServerBindingAloneAndAddsAnInfiniteServerOne)
     Place* q = net.place("Q");
     TestTransition* source = net.transition("Source");  // no inputs: one empty combination
     TestTransition* single = net.transition("Single");
-    TestTransition* infinite = net.transition("Infinite", spec().infiniteServer());
+    TestTransition* infinite = net.transition("Infinite", traits().infiniteServer());
     net.out(source, p);
     net.out(source, q);
     net.in(p, single);
@@ -96,7 +96,7 @@ TEST(Firing, NeighbourListsKeepDuplicatesButNeverTheTransitionItself) {
     Place* s = net.place("S");
     TestTransition* t = net.transition("T");
     TestTransition* feeder = net.transition("Feeder");
-    TestTransition* guarded = net.transition("Guarded", spec().withLocalGuard());
+    TestTransition* guarded = net.transition("Guarded", traits().withLocalGuard());
     TestTransition* rival = net.transition("Rival");
     TestTransition* reader = net.transition("Reader");
     net.out(feeder, p);
@@ -218,8 +218,8 @@ TEST(Firing, AnInfiniteServerTransitionLosingOneTokenOfABindingKeepsTheOthers) {
     TestNet net;
     Place* p = net.place("P");
     Place* q = net.place("Q");
-    TestTransition* join = net.transition("Join", spec().infiniteServer());
-    TestTransition* take = net.transition("Take", spec().firstCombination());
+    TestTransition* join = net.transition("Join", traits().infiniteServer());
+    TestTransition* take = net.transition("Take", traits().firstCombination());
     net.in(p, join);
     net.in(q, join);
     net.in(q, take);
@@ -241,8 +241,8 @@ TEST(Firing, TokensGivenBackByAGuardAreOnlyThoseStillInPlace) {
     TestNet net;
     Place* p = net.place("P");
     Place* r = net.place("R");
-    TestTransition* g = net.transition("G", spec().infiniteServer());
-    TestTransition* a = net.transition("A", spec().firstCombination());
+    TestTransition* g = net.transition("G", traits().infiniteServer());
+    TestTransition* a = net.transition("A", traits().firstCombination());
     net.in(p, g);
     net.in(p, a);
     net.out(a, r);

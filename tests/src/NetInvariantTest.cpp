@@ -54,13 +54,13 @@ public:
         net.out(g, p3);
         g->guardPlaces = {p4};
         g->guardFn = [this] { return p4->getMarkingSize() <= 3; };
-        imm = net.transition("Imm", spec().withPriority(1).withWeight(2.0));
+        imm = net.transition("Imm", traits().withPriority(1).withWeight(2.0));
         net.in(p5, imm);
         net.out(imm, p1);
-        imm2 = net.transition("Imm2", spec().withPriority(1).withWeight(1.0));
+        imm2 = net.transition("Imm2", traits().withPriority(1).withWeight(1.0));
         net.in(p5, imm2);
         net.out(imm2, p3);
-        tg = net.transition("TG", spec().withPriority(1).withWeight(1.0));
+        tg = net.transition("TG", traits().withPriority(1).withWeight(1.0));
         net.in(p3, tg);
         net.out(tg, p2);
         tg->timeguarded = true;
@@ -83,7 +83,7 @@ public:
     }
 
     TestTransition* timed(const char* name, double mean, bool infinite = false) {
-        TransitionSpec s;
+        TransitionTraits s;
         if (infinite) s.infiniteServer();
         TestTransition* t = net.transition(name, s);
         t->delayFn = [this, mean](const TokenList&) {

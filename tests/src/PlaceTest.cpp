@@ -112,9 +112,9 @@ TEST(Place, InfiniteServerConsumersFollowTheMarkingInTheirNotBoundList) {
     TestNet net;
     Place* p = net.place("P");
     Place* q = net.place("Q");
-    TestTransition* is = net.transition("IS", spec().infiniteServer());
+    TestTransition* is = net.transition("IS", traits().infiniteServer());
     TestTransition* ss = net.transition("SS");
-    TestTransition* producer = net.transition("Prod", spec().infiniteServer());
+    TestTransition* producer = net.transition("Prod", traits().infiniteServer());
     net.in(p, is);
     net.in(p, ss);
     net.out(producer, p);

@@ -161,8 +161,8 @@ TEST(Token, NotifyingTransitionsTracesAndReachesEveryHolder) {
     ScratchDir dir("token-notify");
     TestNet net;
     Place* p = net.place("P");
-    TestTransition* t1 = net.transition("T1", spec().firstCombination());
-    TestTransition* t2 = net.transition("T2", spec().firstCombination());
+    TestTransition* t1 = net.transition("T1", traits().firstCombination());
+    TestTransition* t2 = net.transition("T2", traits().firstCombination());
     net.in(p, t1);
     net.in(p, t2);
     Ptr<Token> x = net.put(p, 1);

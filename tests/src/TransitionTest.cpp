@@ -46,7 +46,7 @@ public:
 TEST(Transition, ConstructionFlagsAndTextForm) {
     ScratchDir dir("transition-attributes");
     TestNet net;
-    TestTransition plain(7, "T", &net, spec().withWeight(2.5).withPriority(3));
+    TestTransition plain(7, "T", &net, traits().withWeight(2.5).withPriority(3));
     EXPECT_EQ(plain.getType(), "Transition");
     EXPECT_EQ(plain.getID(), 7);
     EXPECT_EQ(plain.getPriority(), 3);
@@ -237,8 +237,8 @@ TEST(Transition, InfiniteServerBindsEveryFreeTokenUpToTheDegree) {
     Place* o = net.place("O");
     Place* q = net.place("Q");
     Place* capped = net.place("C", 3);
-    TestTransition* all = net.transition("All", spec().infiniteServer());
-    TestTransition* three = net.transition("Three", spec().infiniteServer());
+    TestTransition* all = net.transition("All", traits().infiniteServer());
+    TestTransition* three = net.transition("Three", traits().infiniteServer());
     net.in(p, all);
     net.out(all, o);
     net.in(q, three);
@@ -275,7 +275,7 @@ TEST(Transition, CouldDisableWithdrawsTheExcessAndReturnsItsTokens) {
     TestNet net;
     Place* p = net.place("P");
     Place* o = net.place("O", 4);
-    TestTransition* t = net.transition("T", spec().infiniteServer());
+    TestTransition* t = net.transition("T", traits().infiniteServer());
     net.in(p, t);
     net.out(t, o);
     net.putMany(p, 4);
@@ -344,7 +344,7 @@ TEST(Transition, TracesOnlyWithTheTransitionLogOpen) {
 TEST(Transition, TimeGuardPlaceholders) {
     TestNet net;
     Place* p = net.place("P");
-    TestTransition* t = net.transition("T", spec().withDelay(0.5));
+    TestTransition* t = net.transition("T", traits().withDelay(0.5));
     net.in(p, t);
     t->timeguarded = true;
     t->setImmediate(true);
@@ -386,7 +386,7 @@ TEST(Transition, TimeGuardPlaceholders) {
     timed->timeguarded = true;
     timed->startup();
     EXPECT_FALSE(timed->isOptimizingTimeguardTransition());
-    TestTransition* is = net.transition("IS", spec().infiniteServer());
+    TestTransition* is = net.transition("IS", traits().infiniteServer());
     net.in(net.place("Empty"), is);
     is->timeguarded = true;
     is->setImmediate(true);

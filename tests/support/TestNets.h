@@ -44,7 +44,7 @@ inline void packageSeed(unsigned long v) {
     RandomWrapper::SetPackageSeed(seed);
 }
 
-struct TransitionSpec {
+struct TransitionTraits {
     double weight = 1.0;
     int priority = 0;
     bool infinite = false;
@@ -53,15 +53,15 @@ struct TransitionSpec {
     // Offer only the first combination, as the generated code does.
     bool firstOnly = false;
 
-    TransitionSpec& withWeight(double w) { weight = w; return *this; }
-    TransitionSpec& withPriority(int p) { priority = p; return *this; }
-    TransitionSpec& infiniteServer() { infinite = true; return *this; }
-    TransitionSpec& withLocalGuard() { localGuard = true; return *this; }
-    TransitionSpec& withDelay(double d) { delay = d; return *this; }
-    TransitionSpec& firstCombination() { firstOnly = true; return *this; }
+    TransitionTraits& withWeight(double w) { weight = w; return *this; }
+    TransitionTraits& withPriority(int p) { priority = p; return *this; }
+    TransitionTraits& infiniteServer() { infinite = true; return *this; }
+    TransitionTraits& withLocalGuard() { localGuard = true; return *this; }
+    TransitionTraits& withDelay(double d) { delay = d; return *this; }
+    TransitionTraits& firstCombination() { firstOnly = true; return *this; }
 };
 
-inline TransitionSpec spec() { return TransitionSpec(); }
+inline TransitionTraits traits() { return TransitionTraits(); }
 
 // A transition whose binding search enumerates every combination of its
 // input places: from each input place (in linking order) as many distinct
@@ -70,10 +70,10 @@ inline TransitionSpec spec() { return TransitionSpec(); }
 // into the output places, as many as each arc carries.
 class TestTransition : public Transition {
 public:
-    TestTransition(int id, const char* name, NetClass* net, const TransitionSpec& s = TransitionSpec())
+    TestTransition(int id, const char* name, NetClass* net, const TransitionTraits& s = TransitionTraits())
         : Transition(id, name, net, PlaceIdentMap(), "", s.weight, s.priority, false, false, s.infinite,
                      s.localGuard),
-          spec(s) {}
+          traits(s) {}
 
     // Hooks a test may set.
     std::function<bool()> guardFn;                        // global guard; true when unset
@@ -93,11 +93,11 @@ public:
     std::vector<std::vector<long>> firings;  // ids of the bound tokens, per firing
 
     RandomWrapper& rng() { return random; }
-    const TransitionSpec& getSpec() const { return spec; }
+    const TransitionTraits& getTraits() const { return traits; }
 
     Seconds_T getFiringDelay(TokenList& tokens) const override {
         ++delayCalls;
-        return delayFn ? delayFn(tokens) : spec.delay;
+        return delayFn ? delayFn(tokens) : traits.delay;
     }
     Seconds_T Timeguard(const DateTime& now) override {
         ++timeguardCalls;
@@ -115,7 +115,7 @@ public:
     TempBindingList* generateBindingList() override {
         ++searches;
         TempBindingList* list = new TempBindingList;
-        for (TokenList& c : combinations(spec.firstOnly)) list->push_back(new TokenList(c));
+        for (TokenList& c : combinations(traits.firstOnly)) list->push_back(new TokenList(c));
         return list;
     }
 
@@ -214,7 +214,7 @@ private:
         return false;
     }
 
-    TransitionSpec spec;
+    TransitionTraits traits;
 };
 
 // A net built by the test itself.
@@ -243,8 +243,8 @@ public:
         addPlace(p);
         return p;
     }
-    TestTransition* transition(const char* name, const TransitionSpec& spec = TransitionSpec()) {
-        TestTransition* t = new TestTransition(nextTransitionId++, name, this, spec);
+    TestTransition* transition(const char* name, const TransitionTraits& traits = TransitionTraits()) {
+        TestTransition* t = new TestTransition(nextTransitionId++, name, this, traits);
         addTransition(t);
         return t;
     }
