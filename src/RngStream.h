@@ -38,11 +38,13 @@ public:
     int RandInt(int i, int j) { return i + static_cast<int>((j - i + 1.0) * RandU01()); }
 
 private:
+    // The two switches sit next to the current state: every draw reads
+    // them, while the substream and stream starts are read only on resets.
+    bool anti;
+    bool incPrec;
     double Cg[6];  // current state
     double Bg[6];  // start of the current substream
     double Ig[6];  // start of the stream
-    bool anti;
-    bool incPrec;
     std::string name;
 
     // Starting state of the next stream to be created. A constant
