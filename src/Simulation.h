@@ -81,7 +81,6 @@ public:
 
 protected:
     bool isMeasureDone(const MeasureObj* m) const;
-    void writeResult(std::ostream& file, std::ostream& console, MeasureObj* m);
     void elementMessage(DefaultGM* element, double value, const char* tail, const char* notReady);
     // Sends one complete message to the result port, or logs it as "NO_SOCK".
     void sendMessage(const std::string& text);

@@ -231,11 +231,7 @@ void Simulation::shutdown() {
     std::cout.precision(3);
     file << "SIMULATION TIME: " << t << "\n\n";
     std::cout << "SIMULATION TIME: " << t << "\n\n";
-    for (MeasureObj* m : net->getMeasureList()) writeResult(file, std::cout, m);
+    for (MeasureObj* m : net->getMeasureList()) m->writeResult(file, std::cout, mode, &startTime, &samplingInterval);
     std::cout.flush();
     file.close();
-}
-
-void Simulation::writeResult(std::ostream& file, std::ostream& console, MeasureObj* m) {
-    m->writeResult(file, console, mode, &startTime, &samplingInterval);
 }

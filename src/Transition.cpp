@@ -43,25 +43,9 @@ Transition::Transition(int uniqueid, const char* transitionName, NetClass* owner
     displaying = !value("display_expr").empty();
     watch = value("watch") == "true";
     immediate = value("timed_trans") == "false";
-    std::string logName = value("logfile_name");
-    if (!logName.empty()) {
-        // As setLogfile, but the file is opened for reading and writing.
-        logging = true;
-        logfilePath = MainClass::getLog()->getLogDir() + "/" + logName;
-        if (MainClass::getLog()->isTransLogging())
-            MainClass::getLog()->getTransLog() << "Opening " << logfilePath << " ..." << "\n";
-        logfile.reset(new std::fstream());
-        logfile->open(logfilePath, std::ios::in | std::ios::out | std::ios::app);
-        logging = logfile->is_open();
-        if (logging) {
-            std::string description = value("logfile_desc");
-            if (!description.empty()) *logfile << description << "\n";
-            else *logfile << "\t******** LOGFILE of Transition " << name << " *********" << "\n";
-        } else {
-            std::cout << logfilePath << " couldn't be opened!" << std::endl;
-        }
-        logfile->close();
-    }
+    // As setLogfile, but the file is opened for reading and writing.
+    const std::string logName = value("logfile_name");
+    if (!logName.empty()) openLogfile(logName, value("logfile_desc"), std::ios::in | std::ios::out | std::ios::app);
 }
 
 Transition::~Transition() {
@@ -127,7 +111,7 @@ void Transition::updateEventList() {
 
 // A single-server transition with an input place holding fewer tokens than
 // its arc takes has no combination: the search would find nothing and draw
-// no random number. Most searches after a firing are of this kind, so they
+// no random number. Many searches after a firing are of this kind, so they
 // are answered here (the space test and the global guard are predicates
 // without effects). With the transition log open the full search runs, so
 // that its trace lines appear as always.
@@ -191,11 +175,8 @@ TempBindingList* Transition::getAvailableBindingList() {
 }
 
 bool Transition::checkSpace() const {
-    const std::size_t n = arcsCached ? outArcs.size() : outPlaces.size();
-    auto outPlace = outPlaces.begin();
-    for (std::size_t i = 0; i < n; ++i, ++outPlace) {
-        Place* p = arcsCached ? outArcs[i].place : *outPlace;
-        const int add = arcsCached ? outArcs[i].multiplicity : p->getInTransitionMultiplicity(id);
+    for (Place* p : outPlaces) {
+        const int add = outputMultiplicity(*p);
         if (p->canTake(static_cast<unsigned>(add < 0 ? 0 : add))) continue;
         bool isInput = false;
         for (Place* q : inPlaces) {
@@ -220,7 +201,7 @@ int Transition::getEnablingDegree() {
     long degree = INT_MAX;
     for (Place* p : outPlaces) {
         const long cap = p->getCapacity();
-        const long add = p->getInTransitionMultiplicity(id);
+        const long add = outputMultiplicity(*p);
         const long size = p->getMarkingSize();
         long take = 0;
         for (Place* q : inPlaces) {
@@ -265,6 +246,14 @@ void Transition::cacheArcs() {
     for (Place* p : inPlaces) inArcs.push_back(Arc{p, p->getOutTransitionMultiplicity(id)});
     for (Place* p : outPlaces) outArcs.push_back(Arc{p, p->getInTransitionMultiplicity(id)});
     arcsCached = true;
+}
+
+int Transition::outputMultiplicity(const Place& p) const {
+    if (arcsCached) {
+        for (const Arc& a : outArcs)
+            if (a.place == &p) return a.multiplicity;
+    }
+    return p.getInTransitionMultiplicity(id);
 }
 
 int Transition::inputMultiplicity(const Place& p) const {

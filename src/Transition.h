@@ -181,7 +181,6 @@ private:
         int multiplicity;
     };
     void cacheArcs();
-    bool cannotBind() const;
     void publishFirstEvent() {
         if (firstEventSlot == nullptr) return;
         Binding* b = getNextEvent();
@@ -195,7 +194,10 @@ private:
     // at start-up.
     bool timeguarded() const { return timeguardCached ? hasTimeguardFlag : hasTimeguard(); }
     int inputMultiplicity(const Place& p) const;
+    int outputMultiplicity(const Place& p) const;
+    bool cannotBind() const;
 
+    void openLogfile(const std::string& logName, const std::string& description, std::ios::openmode mode);
     void withdraw(Binding* b);
     void notifyMeasuresOf(bool accumulate, const Binding* b, double weight);
 

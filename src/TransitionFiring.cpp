@@ -197,12 +197,19 @@ void Transition::notifyPlaceWatch() {
 
 void Transition::setLogfile(std::string logName, std::string description) {
     logging = !logName.empty();
-    if (!logging) return;
+    if (logging) openLogfile(logName, description, std::ios::out | std::ios::app);
+}
+
+// Opens the per-transition log file in the log folder, writes its header
+// (the description, or a standard one) and closes it again; `logging` tells
+// whether it could be opened.
+void Transition::openLogfile(const std::string& logName, const std::string& description,
+                             std::ios::openmode mode) {
     logfilePath = MainClass::getLog()->getLogDir() + "/" + logName;
     Logging* log = MainClass::getLog();
     if (log->isTransLogging()) log->getTransLog() << "Opening " << logfilePath << " ..." << "\n";
     logfile.reset(new std::fstream());
-    logfile->open(logfilePath, std::ios::out | std::ios::app);
+    logfile->open(logfilePath, mode);
     logging = logfile->is_open();
     if (logging) {
         if (!description.empty()) *logfile << description << "\n";
