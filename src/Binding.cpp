@@ -32,7 +32,7 @@ Binding::~Binding() { delete boundTokens; }
 
 void Binding::init(Transition* t, const DateTime& now) {
     boundTransition = t;
-    fireEvent = !t->hasTimeguard();
+    fireEvent = !t->timeguarded();
     updateTime(now);
     priority = t->getPriority();
     weight = t->getFiringWeight();

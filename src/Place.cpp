@@ -63,10 +63,17 @@ void Place::addToken(Ptr<Token> t) {
     for (Transition* c : notBoundListeners) c->addNotBoundToken(added);
 }
 
-void Place::removeToken(Ptr<Token> t) {
-    marking.removeAll(t.GetRawPtr());
+void Place::removeToken(const Ptr<Token>& t) {
+    if (globalGuardTransitions.empty() && notBoundListeners.empty()) {
+        marking.removeAll(t.GetRawPtr());
+        return;
+    }
+    // `t` may be the marking's own handle, gone with the removal, while the
+    // listeners still need the token.
+    const Ptr<Token> kept(t);
+    marking.removeAll(kept.GetRawPtr());
     for (Transition* g : globalGuardTransitions) g->placeNotify();
-    for (Transition* c : notBoundListeners) c->removeNotBoundToken(t);
+    for (Transition* c : notBoundListeners) c->removeNotBoundToken(kept);
 }
 
 MarkingList& Place::limitedMarking(int count) {

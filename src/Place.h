@@ -45,7 +45,8 @@ public:
     void addGlobalGuardTransition(Transition* t);
 
     void addToken(Ptr<Token> t);
-    void removeToken(Ptr<Token> t);
+    // `t` may be one of this place's own handles.
+    void removeToken(const Ptr<Token>& t);
     // What a transition may bind from: the whole marking, or with a limited
     // view only its `count` oldest tokens.
     MarkingList& getMarking(int count) { return limitedView ? limitedMarking(count) : marking; }

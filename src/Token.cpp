@@ -42,22 +42,9 @@ Token& Token::operator=(const Token& other) {
 
 std::string Token::content() const { return std::string(); }
 
-void Token::addTransition(Transition* t) {
-    Logging* log = MainClass::getLog();
-    if (log->isTransLogging()) {
-        log->getTransLog() << "Token " << getName() << ", " << creationTime << " added Transition "
-                           << t->getName() << "\n";
-    }
-    transitions.push_back(t);
-}
-
-void Token::removeTransition(Transition* t) {
-    Logging* log = MainClass::getLog();
-    if (log->isTransLogging()) {
-        log->getTransLog() << "Token " << getName() << ", " << creationTime << " removed Transition "
-                           << t->getName() << "\n";
-    }
-    transitions.removeAll(t);
+void Token::traceTransition(const char* what, const Transition* t) const {
+    MainClass::getLog()->getTransLog() << "Token " << getName() << ", " << creationTime << what << t->getName()
+                                       << "\n";
 }
 
 bool Token::containsTransition(Transition* t) const {

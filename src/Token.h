@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "DateTime.h"
+#include "MainClass.h"
 #include "Ptr.h"
 #include "TransitionRefs.h"
 
@@ -43,8 +44,16 @@ public:
     long getID() const { return id; }
     const DateTime& getCreationTime() const { return creationTime; }
 
-    void addTransition(Transition* t);
-    void removeTransition(Transition* t);
+    // Every binding registers and unregisters its tokens: the common case
+    // without the transition log is kept inline.
+    void addTransition(Transition* t) {
+        if (MainClass::getLog()->isTransLogging()) traceTransition(" added Transition ", t);
+        transitions.push_back(t);
+    }
+    void removeTransition(Transition* t) {
+        if (MainClass::getLog()->isTransLogging()) traceTransition(" removed Transition ", t);
+        transitions.removeAll(t);
+    }
     bool containsTransition(Transition* t) const;
     // A copy of the transition list, in insertion order.
     std::vector<Transition*> getTransitions() const {
@@ -59,6 +68,9 @@ public:
 
 private:
     friend class MarkingList;
+
+    // The transition-log line of a registration change.
+    void traceTransition(const char* what, const Transition* t) const;
 
     TransitionRefs transitions;
     DateTime creationTime;

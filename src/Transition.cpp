@@ -109,23 +109,11 @@ void Transition::updateEventList() {
 }
 
 
-// A single-server transition with an input place holding fewer tokens than
-// its arc takes has no combination: the search would find nothing and draw
-// no random number. Many searches after a firing are of this kind, so they
-// are answered here (the space test and the global guard are predicates
-// without effects). With the transition log open the full search runs, so
-// that its trace lines appear as always.
-bool Transition::cannotBind() const {
-    if (isInfinite || !arcsCached || MainClass::getLog()->isTransLogging()) return false;
-    for (const Arc& a : inArcs)
-        if (a.place->getMarkingSize() < static_cast<unsigned>(a.multiplicity)) return true;
-    return false;
-}
-
 void Transition::searchConfiguration() {
+    const bool optimizing = isOptimizingTimeguardTransition();
+    if (!optimizing && cannotBind()) return;
     const DateTime& current = now();
-    if (isOptimizingTimeguardTransition() && Timeguard(current) != 0.0) return;
-    if (cannotBind()) return;
+    if (optimizing && (Timeguard(current) != 0.0 || cannotBind())) return;
     TempBindingList* list = getAvailableBindingList();
     if (list == nullptr) return;
     Logging* log = MainClass::getLog();
@@ -175,6 +163,7 @@ TempBindingList* Transition::getAvailableBindingList() {
 }
 
 bool Transition::checkSpace() const {
+    if (outputsUnlimited) return true;
     for (Place* p : outPlaces) {
         const int add = outputMultiplicity(*p);
         if (p->canTake(static_cast<unsigned>(add < 0 ? 0 : add))) continue;
@@ -246,6 +235,10 @@ void Transition::cacheArcs() {
     for (Place* p : inPlaces) inArcs.push_back(Arc{p, p->getOutTransitionMultiplicity(id)});
     for (Place* p : outPlaces) outArcs.push_back(Arc{p, p->getInTransitionMultiplicity(id)});
     arcsCached = true;
+    // Capacities are fixed when the places are built.
+    outputsUnlimited = true;
+    for (const Arc& a : outArcs)
+        if (a.place->getCapacity() != 0) outputsUnlimited = false;
 }
 
 int Transition::outputMultiplicity(const Place& p) const {

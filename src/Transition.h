@@ -14,6 +14,7 @@
 #include "Delay.h"
 #include "MainClass.h"
 #include "MarkingList.h"
+#include "Place.h"
 #include "RandomWrapper.h"
 #include "TokenList.h"
 
@@ -78,6 +79,9 @@ public:
     EventSet& getEvents() { return bindings; }
     void addTimeguardBinding(const DateTime& time);
     bool convertTimeguardBinding(Binding* b);
+    // hasTimeguard() is a fixed property of the generated class, asked once
+    // at start-up.
+    bool timeguarded() const { return timeguardCached ? hasTimeguardFlag : hasTimeguard(); }
     // Whether time guards are handled by placeholders now. The cheap flags
     // come first: most transitions are timed or have no time guard.
     bool isOptimizingTimeguardTransition() const {
@@ -190,12 +194,20 @@ private:
             firstEventSlot->priority = b->getPriority();
         }
     }
-    // hasTimeguard() is a fixed property of the generated class, asked once
-    // at start-up.
-    bool timeguarded() const { return timeguardCached ? hasTimeguardFlag : hasTimeguard(); }
     int inputMultiplicity(const Place& p) const;
     int outputMultiplicity(const Place& p) const;
-    bool cannotBind() const;
+    // A single-server transition with an input place holding fewer tokens
+    // than its arc takes has no combination: the search would find nothing
+    // and draw no random number. Most searches after a firing are of this
+    // kind, so they are answered here (the space test and the global guard
+    // are predicates without effects). With the transition log open the full
+    // search runs, so that its trace lines appear as always.
+    bool cannotBind() const {
+        if (isInfinite || !arcsCached || MainClass::getLog()->isTransLogging()) return false;
+        for (const Arc& a : inArcs)
+            if (a.place->getMarkingSize() < static_cast<unsigned>(a.multiplicity)) return true;
+        return false;
+    }
 
     void openLogfile(const std::string& logName, const std::string& description, std::ios::openmode mode);
     void withdraw(Binding* b);
@@ -206,6 +218,8 @@ private:
     std::vector<Arc> inArcs;   // inPlaces with the tokens each arc takes
     std::vector<Arc> outArcs;  // outPlaces with the tokens each arc puts
     bool arcsCached = false;
+    // No output place has a capacity: the space test always passes.
+    bool outputsUnlimited = false;
     FirstEventSlot* firstEventSlot = nullptr;
     bool timeguardCached = false;
     bool hasTimeguardFlag = false;
