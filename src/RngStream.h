@@ -65,35 +65,24 @@ private:
 
     static bool CheckSeed(const unsigned long seed[6]);
 
-    // One step of the recurrence: every partial product stays below 2^53,
-    // so the double arithmetic is exact.
+    // One step of the recurrence. The state values are whole numbers below
+    // 2^32 and every partial product stays below 2^53, so the step is done in
+    // 64-bit integers: the remainders are exactly those of the floating-point
+    // form, and integer division by a constant needs no division instruction.
     double U01() {
-        // The quotients are taken with a multiplication by the reciprocal
-        // instead of a division; it may be one off either way, which the two
-        // corrections undo, so the state is exactly the remainder as before.
-        double p1 = a12 * Cg[1] - a13n * Cg[0];
-        long k = static_cast<long>(p1 * inv_m1);
-        p1 -= k * m1;
-        if (p1 < 0.0) {
-            p1 += m1;
-            if (p1 < 0.0) p1 += m1;
-        } else if (p1 >= m1) {
-            p1 -= m1;
-        }
-        Cg[0] = Cg[1]; Cg[1] = Cg[2]; Cg[2] = p1;
+        static constexpr long long im1 = 4294967087LL;
+        static constexpr long long im2 = 4294944443LL;
+        long long p1 = 1403580LL * static_cast<long long>(Cg[1]) - 810728LL * static_cast<long long>(Cg[0]);
+        p1 %= im1;
+        if (p1 < 0) p1 += im1;
+        Cg[0] = Cg[1]; Cg[1] = Cg[2]; Cg[2] = static_cast<double>(p1);
 
-        double p2 = a21 * Cg[5] - a23n * Cg[3];
-        k = static_cast<long>(p2 * inv_m2);
-        p2 -= k * m2;
-        if (p2 < 0.0) {
-            p2 += m2;
-            if (p2 < 0.0) p2 += m2;
-        } else if (p2 >= m2) {
-            p2 -= m2;
-        }
-        Cg[3] = Cg[4]; Cg[4] = Cg[5]; Cg[5] = p2;
+        long long p2 = 527612LL * static_cast<long long>(Cg[5]) - 1370589LL * static_cast<long long>(Cg[3]);
+        p2 %= im2;
+        if (p2 < 0) p2 += im2;
+        Cg[3] = Cg[4]; Cg[4] = Cg[5]; Cg[5] = static_cast<double>(p2);
 
-        const double u = (p1 > p2) ? (p1 - p2) * norm : (p1 - p2 + m1) * norm;
+        const double u = static_cast<double>(p1 > p2 ? p1 - p2 : p1 - p2 + im1) * norm;
         return anti ? (1.0 - u) : u;
     }
 

@@ -224,11 +224,6 @@ void Transition::clearTempBindingList(TempBindingList* list) {
     list->clear();
 }
 
-MarkingList& Transition::getPlaceMarking(Place& p) const {
-    if (isInfinite) return const_cast<MarkingList&>(notBoundTokens);
-    return p.getMarking(inputMultiplicity(p));
-}
-
 void Transition::cacheArcs() {
     inArcs.clear();
     outArcs.clear();

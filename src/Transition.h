@@ -85,7 +85,8 @@ public:
     // Whether time guards are handled by placeholders now. The cheap flags
     // come first: most transitions are timed or have no time guard.
     bool isOptimizingTimeguardTransition() const {
-        return immediate && !isInfinite && timeguardOptimization && timeguarded() && !isSingleStep();
+        if (!timeguarded()) return false;
+        return immediate && !isInfinite && timeguardOptimization && !isSingleStep();
     }
 
     // Binding search.
@@ -94,7 +95,11 @@ public:
     int getEnablingDegree();
     TokenList* extractRandomBinding(TempBindingList* list);
     static void clearTempBindingList(TempBindingList* list);
-    MarkingList& getPlaceMarking(Place& p) const;
+    MarkingList& getPlaceMarking(Place& p) const {
+        if (isInfinite) return const_cast<MarkingList&>(notBoundTokens);
+        // Only a limited view needs the arc's multiplicity.
+        return p.hasLimitedView() ? p.getMarking(inputMultiplicity(p)) : p.getFullMarking();
+    }
     MarkingList& getPlaceMarking(Place* p) const { return getPlaceMarking(*p); }
 
     // Not-bound tokens of an infinite-server transition.
