@@ -1,6 +1,9 @@
 #include "Simulation.h"
 
+#include <algorithm>
+#include <climits>
 #include <iostream>
+#include <limits>
 #include <sstream>
 
 #include "KernelAssert.h"
@@ -114,24 +117,12 @@ void Simulation::getFirstBindingsOfAllTransitions(EventList* events, bool all) {
     for (;;) {
         events->clear();
         blocked.clear();
-        double t = DateTime::MAX.FullDateTime();
-        int p = 0;
         transitionsInOrder();
-        for (const FirstEventSlot& slot : firstEvents) {
-            Binding* b = slot.event;
-            if (b == nullptr) continue;
-            if (all) {
-                events->push_back(b);
-                continue;
-            }
-            if (slot.time < t || (slot.time == t && p < slot.priority)) {
-                events->clear();
-                events->push_back(b);
-                t = slot.time;
-                p = slot.priority;
-            } else if (slot.time == t && slot.priority == p) {
-                events->push_back(b);
-            }
+        if (all) {
+            for (const FirstEventSlot& slot : firstEvents)
+                if (slot.event != nullptr) events->push_back(slot.event);
+        } else {
+            collectEarliest(*events);
         }
         if (events->empty()) return;
         const std::size_t n = events->size();
@@ -179,6 +170,54 @@ void Simulation::getFirstBindingsOfAllTransitions(EventList* events, bool all) {
             return;
         }
     }
+}
+
+// The events with the earliest time and, at that time, the highest priority,
+// in transition order. The search starts from the latest representable time
+// with priority 0. The earliest time is found without branches (the running
+// minimum of random times would mispredict at every new minimum); a second
+// pass takes the slots at that time, where only the rare tie costs more.
+// Empty slots have an infinite time, and a time that is not a number is
+// never the earliest.
+void Simulation::collectEarliest(EventList& events) const {
+    const FirstEventSlot* const begin = firstEvents.data();
+    const std::size_t n = firstEvents.size();
+    const double never = std::numeric_limits<double>::infinity();
+    double m0 = never, m1 = never, m2 = never, m3 = never;
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        m0 = std::min(m0, begin[i].time);
+        m1 = std::min(m1, begin[i + 1].time);
+        m2 = std::min(m2, begin[i + 2].time);
+        m3 = std::min(m3, begin[i + 3].time);
+    }
+    for (; i < n; ++i) m0 = std::min(m0, begin[i].time);
+    const double t = std::min(std::min(m0, m1), std::min(m2, m3));
+    const double latest = DateTime::MAX.FullDateTime();
+    if (!(t <= latest)) return;
+    // At the latest time itself only priorities of 0 or more count.
+    int p = t == latest ? 0 : INT_MIN;
+    const FirstEventSlot* first = nullptr;
+    std::size_t ties = 0;
+    const FirstEventSlot* const end = begin + n;
+    for (const FirstEventSlot* slot = begin; slot != end; ++slot) {
+        if (slot->time != t) continue;
+        if (slot->priority > p) {
+            p = slot->priority;
+            first = slot;
+            ties = 1;
+        } else if (slot->priority == p) {
+            if (first == nullptr) first = slot;
+            ++ties;
+        }
+    }
+    if (first == nullptr) return;
+    if (ties == 1) {
+        events.push_back(first->event);
+        return;
+    }
+    for (const FirstEventSlot* slot = first; slot != end; ++slot)
+        if (slot->time == t && slot->priority == p) events.push_back(slot->event);
 }
 
 Binding* Simulation::resolve_conflicts(EventList& events) {

@@ -123,6 +123,7 @@ private:
     // and a copy of the first event of each (see FirstEventSlot).
     const std::vector<Transition*>& transitionsInOrder();
     void detachFirstEventSlots();
+    void collectEarliest(EventList& events) const;
     std::vector<Transition*> orderedTransitions;
     std::vector<FirstEventSlot> firstEvents;
     unsigned long orderedGeneration = 0;

@@ -1,6 +1,7 @@
 #pragma once
 #include <fstream>
 #include <iosfwd>
+#include <limits>
 #include <list>
 #include <memory>
 #include <set>
@@ -27,7 +28,9 @@ class MeasureObj;
 // map, so that collecting the earliest events reads one short array instead
 // of every transition's event list.
 struct FirstEventSlot {
-    double time = 0.0;
+    // Infinite without an event, so that a search for the earliest time
+    // needs no separate test for an empty slot.
+    double time = std::numeric_limits<double>::infinity();
     int priority = 0;
     Binding* event = nullptr;
     Transition* owner = nullptr;  // cleared when the transition goes
@@ -197,6 +200,8 @@ private:
         if (b != nullptr) {
             firstEventSlot->time = b->getTime().FullDateTime();
             firstEventSlot->priority = b->getPriority();
+        } else {
+            firstEventSlot->time = std::numeric_limits<double>::infinity();
         }
     }
     int inputMultiplicity(const Place& p) const;
