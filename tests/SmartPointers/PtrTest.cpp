@@ -188,6 +188,27 @@ TEST(Ptr, CopiesFromSeveralThreadsKeepTheCountExact) {
     EXPECT_EQ(deaths, 1);
 }
 
+// Counts changed without locked instructions while the process had one
+// thread stay exact once a second thread shares the handle, and from then on
+// the counter knows the process is no longer single-threaded.
+TEST(Ptr, CountsKeptBeforeASecondThreadStaysExactAfterIt) {
+    int deaths = 0;
+    Ptr<Token> shared(new CountedToken(1, deaths));
+    Ptr<Token> early(shared);
+    std::thread worker([&shared] {
+        for (int k = 0; k < 1000; ++k) {
+            Ptr<Token> copy(shared);
+        }
+    });
+    worker.join();
+    EXPECT_FALSE(ReferenceCountedSmartPointer::PtrRefCounter::singleThreaded());
+    EXPECT_EQ(countOf(shared), 2u);
+    early.ResetPtr();
+    EXPECT_EQ(countOf(shared), 1u);
+    shared.ResetPtr();
+    EXPECT_EQ(deaths, 1);
+}
+
 TEST(QuickMutex, IsRecursiveAndReportsWhetherHeld) {
     ThreadSafe::QuickMutex m;
     EXPECT_FALSE(m.IsLocked());
