@@ -126,6 +126,8 @@ private:
     void collectEarliest(EventList& events) const;
     std::vector<Transition*> orderedTransitions;
     std::vector<FirstEventSlot> firstEvents;
+    // The slots' event times, padded with infinite times to an even length.
+    std::vector<double> firstTimes;
     unsigned long orderedGeneration = 0;
     EventList blocked;
 };

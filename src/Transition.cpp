@@ -52,7 +52,7 @@ Transition::~Transition() {
     if (logfile && logfile->is_open()) logfile->close();
     if (firstEventSlot != nullptr) {
         firstEventSlot->event = nullptr;
-        firstEventSlot->time = std::numeric_limits<double>::infinity();
+        *firstEventSlot->time = std::numeric_limits<double>::infinity();
         firstEventSlot->owner = nullptr;
     }
     for (Binding* b : bindings) delete b;

@@ -28,9 +28,10 @@ class MeasureObj;
 // map, so that collecting the earliest events reads one short array instead
 // of every transition's event list.
 struct FirstEventSlot {
-    // Infinite without an event, so that a search for the earliest time
-    // needs no separate test for an empty slot.
-    double time = std::numeric_limits<double>::infinity();
+    // The event's time in seconds lies in the engine's array of first-event
+    // times (infinite without an event), so that the search for the earliest
+    // one reads contiguous numbers.
+    double* time = nullptr;
     int priority = 0;
     Binding* event = nullptr;
     Transition* owner = nullptr;  // cleared when the transition goes
@@ -198,10 +199,10 @@ private:
         Binding* b = getNextEvent();
         firstEventSlot->event = b;
         if (b != nullptr) {
-            firstEventSlot->time = b->getTime().FullDateTime();
+            *firstEventSlot->time = b->getTime().FullDateTime();
             firstEventSlot->priority = b->getPriority();
         } else {
-            firstEventSlot->time = std::numeric_limits<double>::infinity();
+            *firstEventSlot->time = std::numeric_limits<double>::infinity();
         }
     }
     int inputMultiplicity(const Place& p) const;
