@@ -12,11 +12,6 @@ double gset = 0.0;
 
 } // namespace
 
-double Delay::Exp(double mean) const {
-    if (mean < 0.0) return 0.0;
-    return -std::log(1.0 - random.randu01()) * mean;
-}
-
 double Delay::Det(double x) const { return x; }
 
 double Delay::Uni(double a, double b) const {

@@ -1,4 +1,5 @@
 #pragma once
+#include <cmath>
 // Firing-delay sampler of one transition. It owns its own random stream,
 // taken from the package when the sampler is created; the generated delay
 // functions call the samplers with the parameters of the model, e.g.
@@ -12,7 +13,10 @@ public:
     Delay& operator=(const Delay&) = delete;
 
     // Exponential with the given mean; 0 without a draw for a negative mean.
-    double Exp(double mean) const;
+    double Exp(double mean) const {
+        if (mean < 0.0) return 0.0;
+        return -std::log(1.0 - random.randu01()) * mean;
+    }
     // Always x; draws nothing.
     double Det(double x) const;
     // Uniform between a and b (in either order).

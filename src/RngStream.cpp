@@ -136,7 +136,8 @@ unsigned long magnitude(long x) {
     return x < 0 ? 0UL - static_cast<unsigned long>(x) : static_cast<unsigned long>(x);
 }
 
-void writeValues(const double v[6]) {
+template <class T>
+void writeValues(const T v[6]) {
     for (int i = 0; i < 5; ++i) std::cout << static_cast<unsigned long>(v[i]) << ", ";
     std::cout << static_cast<unsigned long>(v[5]) << " }";
 }
@@ -146,7 +147,10 @@ void writeValues(const double v[6]) {
 double RngStream::nextSeed[6] = {12345.0, 12345.0, 12345.0, 12345.0, 12345.0, 12345.0};
 
 RngStream::RngStream(const char* s) : anti(false), incPrec(false), name(s ? s : "") {
-    for (int i = 0; i < 6; ++i) Cg[i] = Bg[i] = Ig[i] = nextSeed[i];
+    for (int i = 0; i < 6; ++i) {
+        Bg[i] = Ig[i] = nextSeed[i];
+        Cg[i] = static_cast<long long>(nextSeed[i]);
+    }
     MatVecModM(A1p127.a, nextSeed, nextSeed, m1);
     MatVecModM(A2p127.a, &nextSeed[3], &nextSeed[3], m2);
 }
@@ -191,22 +195,28 @@ bool RngStream::SetPackageSeed(const unsigned long seed[6]) {
 
 bool RngStream::SetSeed(const unsigned long seed[6]) {
     if (!CheckSeed(seed)) return false;
-    for (int i = 0; i < 6; ++i) Cg[i] = Bg[i] = Ig[i] = static_cast<double>(seed[i]);
+    for (int i = 0; i < 6; ++i) {
+        Bg[i] = Ig[i] = static_cast<double>(seed[i]);
+        Cg[i] = static_cast<long long>(seed[i]);
+    }
     return true;
 }
 
 void RngStream::ResetStartStream() {
-    for (int i = 0; i < 6; ++i) Cg[i] = Bg[i] = Ig[i];
+    for (int i = 0; i < 6; ++i) {
+        Bg[i] = Ig[i];
+        Cg[i] = static_cast<long long>(Ig[i]);
+    }
 }
 
 void RngStream::ResetStartSubstream() {
-    for (int i = 0; i < 6; ++i) Cg[i] = Bg[i];
+    for (int i = 0; i < 6; ++i) Cg[i] = static_cast<long long>(Bg[i]);
 }
 
 void RngStream::ResetNextSubstream() {
     MatVecModM(A1p76.a, Bg, Bg, m1);
     MatVecModM(A2p76.a, &Bg[3], &Bg[3], m2);
-    for (int i = 0; i < 6; ++i) Cg[i] = Bg[i];
+    for (int i = 0; i < 6; ++i) Cg[i] = static_cast<long long>(Bg[i]);
 }
 
 void RngStream::AdvanceState(long e, long c) {
@@ -233,8 +243,11 @@ void RngStream::AdvanceState(long e, long c) {
         MatMatModM(B2, C2, C2, m2);
     }
 
-    MatVecModM(C1, Cg, Cg, m1);
-    MatVecModM(C2, &Cg[3], &Cg[3], m2);
+    double state[6];
+    for (int i = 0; i < 6; ++i) state[i] = static_cast<double>(Cg[i]);
+    MatVecModM(C1, state, state, m1);
+    MatVecModM(C2, &state[3], &state[3], m2);
+    for (int i = 0; i < 6; ++i) Cg[i] = static_cast<long long>(state[i]);
 }
 
 void RngStream::GetState(unsigned long seed[6]) const {

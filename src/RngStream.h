@@ -42,7 +42,10 @@ private:
     // them, while the substream and stream starts are read only on resets.
     bool anti;
     bool incPrec;
-    double Cg[6];  // current state
+    // The current state: whole numbers below 2^32, held as 64-bit integers
+    // because every draw computes with them as such (the substream and
+    // stream starts keep the floating-point form of the jump arithmetic).
+    long long Cg[6];
     double Bg[6];  // start of the current substream
     double Ig[6];  // start of the stream
     std::string name;
@@ -72,15 +75,13 @@ private:
     double U01() {
         static constexpr long long im1 = 4294967087LL;
         static constexpr long long im2 = 4294944443LL;
-        long long p1 = 1403580LL * static_cast<long long>(Cg[1]) - 810728LL * static_cast<long long>(Cg[0]);
-        p1 %= im1;
+        long long p1 = (1403580LL * Cg[1] - 810728LL * Cg[0]) % im1;
         if (p1 < 0) p1 += im1;
-        Cg[0] = Cg[1]; Cg[1] = Cg[2]; Cg[2] = static_cast<double>(p1);
+        Cg[0] = Cg[1]; Cg[1] = Cg[2]; Cg[2] = p1;
 
-        long long p2 = 527612LL * static_cast<long long>(Cg[5]) - 1370589LL * static_cast<long long>(Cg[3]);
-        p2 %= im2;
+        long long p2 = (527612LL * Cg[5] - 1370589LL * Cg[3]) % im2;
         if (p2 < 0) p2 += im2;
-        Cg[3] = Cg[4]; Cg[4] = Cg[5]; Cg[5] = static_cast<double>(p2);
+        Cg[3] = Cg[4]; Cg[4] = Cg[5]; Cg[5] = p2;
 
         const double u = static_cast<double>(p1 > p2 ? p1 - p2 : p1 - p2 + im1) * norm;
         return anti ? (1.0 - u) : u;

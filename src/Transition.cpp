@@ -125,8 +125,8 @@ void Transition::searchConfiguration() {
     }
     if (!isInfinite) {
         if (!list->empty()) {
+            // The candidates not chosen are released with the list below.
             TokenList* tokens = extractRandomBinding(list);
-            clearTempBindingList(list);
             Binding* b = new Binding(tokens, this, current);
             addBinding(b);
             if (tracing) log->getTransLog() << "Binding extracted and checked into Eventlist: " << *b << "\n";
@@ -217,12 +217,6 @@ TokenList* Transition::extractRandomBinding(TempBindingList* list) {
     TokenList* chosen = (*list)[k];
     list->erase(list->begin() + k);
     return chosen;
-}
-
-void Transition::clearTempBindingList(TempBindingList* list) {
-    if (list == nullptr) return;
-    for (TokenList* tokens : *list) delete tokens;
-    list->clear();
 }
 
 void Transition::cacheArcs() {

@@ -98,7 +98,11 @@ public:
     TempBindingList* getAvailableBindingList();
     int getEnablingDegree();
     TokenList* extractRandomBinding(TempBindingList* list);
-    static void clearTempBindingList(TempBindingList* list);
+    static void clearTempBindingList(TempBindingList* list) {
+        if (list == nullptr) return;
+        for (TokenList* tokens : *list) delete tokens;
+        list->clear();
+    }
     MarkingList& getPlaceMarking(Place& p) const {
         if (isInfinite) return const_cast<MarkingList&>(notBoundTokens);
         // Only a limited view needs the arc's multiplicity.
