@@ -93,7 +93,7 @@ const std::vector<Transition*>& Simulation::transitionsInOrder() {
         // Sized once, before any transition points into it.
         const std::size_t n = orderedTransitions.size();
         firstEvents.assign(n, FirstEventSlot());
-        firstTimes.assign(n + n % 2, std::numeric_limits<double>::infinity());
+        firstTimes.assign((n + 7) / 8 * 8, std::numeric_limits<double>::infinity());
         for (std::size_t i = 0; i < n; ++i) {
             firstEvents[i].time = &firstTimes[i];
             firstEvents[i].owner = orderedTransitions[i];
@@ -192,8 +192,16 @@ void Simulation::collectEarliest(EventList& events) const {
     const double never = std::numeric_limits<double>::infinity();
     double t = never;
 #ifdef __SSE2__
-    __m128d m = _mm_set1_pd(never);
-    for (std::size_t i = 0; i < padded; i += 2) m = _mm_min_pd(_mm_loadu_pd(times + i), m);
+    // Four running minima, so that the minimum operations do not wait for
+    // each other.
+    __m128d m0 = _mm_set1_pd(never), m1 = m0, m2 = m0, m3 = m0;
+    for (std::size_t i = 0; i < padded; i += 8) {
+        m0 = _mm_min_pd(_mm_loadu_pd(times + i), m0);
+        m1 = _mm_min_pd(_mm_loadu_pd(times + i + 2), m1);
+        m2 = _mm_min_pd(_mm_loadu_pd(times + i + 4), m2);
+        m3 = _mm_min_pd(_mm_loadu_pd(times + i + 6), m3);
+    }
+    const __m128d m = _mm_min_pd(_mm_min_pd(m0, m1), _mm_min_pd(m2, m3));
     t = std::min(_mm_cvtsd_f64(m), _mm_cvtsd_f64(_mm_unpackhi_pd(m, m)));
 #else
     for (std::size_t i = 0; i < padded; ++i) t = times[i] < t ? times[i] : t;

@@ -126,7 +126,7 @@ private:
     void collectEarliest(EventList& events) const;
     std::vector<Transition*> orderedTransitions;
     std::vector<FirstEventSlot> firstEvents;
-    // The slots' event times, padded with infinite times to an even length.
+    // The slots' event times, padded with infinite times to a multiple of 8.
     std::vector<double> firstTimes;
     unsigned long orderedGeneration = 0;
     EventList blocked;
