@@ -16,8 +16,16 @@ public:
     static bool SetPackageSeed(const unsigned long* seed) { return RngStream::SetPackageSeed(seed); }
 
     double randu01() { return stream.RandU01(); }
-    // Whole number in [a, b], both ends included.
-    int randint(long a, long b) { return stream.RandInt(static_cast<int>(a), static_cast<int>(b)); }
+    // Whole number in [a, b], both ends included. With a == b the number is
+    // a whatever is drawn; the draw still advances the stream, but nothing
+    // waits for its value (a single candidate binding is the common case).
+    int randint(long a, long b) {
+        if (a == b) {
+            (void)stream.RandU01();
+            return static_cast<int>(a);
+        }
+        return stream.RandInt(static_cast<int>(a), static_cast<int>(b));
+    }
 
 private:
     RngStream stream;
