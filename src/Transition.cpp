@@ -21,11 +21,11 @@ Transition::Transition(int uniqueid, const char* transitionName, NetClass* owner
                        std::string page, double weight, int prio, bool isExp, bool first, bool infinite,
                        bool localGuardFlag)
     : DefaultGM(transitionName, "Transition", owner),
-      places(placeMap),
       isInfinite(infinite),
-      exp(isExp),
       priority(prio),
       firingWeight(weight),
+      places(placeMap),
+      exp(isExp),
       takeFirst(first),
       id(uniqueid),
       localGuard(localGuardFlag),
