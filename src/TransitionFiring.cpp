@@ -106,7 +106,10 @@ void Transition::couldEnableNotify() {
         log->getTransLog() << name << " couldEnableNF() isInf: " << truth(isInfinite)
                            << " inEventList: " << truth(inEventList) << "\n";
     }
-    if (!isOptimizingTimeguardTransition() && (isInfinite || !inEventList)) searchConfiguration();
+    // Most transitions told are single-server ones that already hold their
+    // event: that is answered before anything else is read.
+    if (inEventList && !isInfinite) return;
+    if (!isOptimizingTimeguardTransition()) searchConfiguration();
 }
 
 void Transition::couldDisableNotify() {

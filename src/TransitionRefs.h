@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -14,10 +15,11 @@ class Transition;
 // take their storage from the block pool.
 class TransitionRefs {
 public:
-    TransitionRefs() noexcept : data_(inline_), size_(0), capacity_(kInline) {}
+    TransitionRefs() noexcept : base_(inline_), data_(inline_), size_(0), capacity_(kInline) {}
     TransitionRefs(const TransitionRefs& other) : TransitionRefs() { assign(other); }
     TransitionRefs& operator=(const TransitionRefs& other) {
         if (this != &other) {
+            data_ = base_;
             size_ = 0;
             assign(other);
         }
@@ -26,22 +28,29 @@ public:
     ~TransitionRefs() { release(); }
 
     void push_back(Transition* t) {
-        if (size_ == capacity_) grow(capacity_ * 2);
+        if (data_ + size_ == base_ + capacity_) makeRoom();
         data_[size_++] = t;
     }
-    // Removes every occurrence of `t`, keeping the order of the others.
+    // Removes every occurrence of `t`, keeping the order of the others. The
+    // holders of a consumed token withdraw in the order they registered, so
+    // the first entry is the usual one: it is dropped by moving the start.
     void removeAll(const Transition* t) {
-        std::size_t kept = 0;
-        for (std::size_t i = 0; i < size_; ++i)
+        if (size_ == 0) return;
+        if (data_[0] == t && !containsFrom(1, t)) {
+            ++data_;
+            if (--size_ == 0) data_ = base_;
+            return;
+        }
+        std::uint32_t kept = 0;
+        for (std::uint32_t i = 0; i < size_; ++i)
             if (data_[i] != t) data_[kept++] = data_[i];
         size_ = kept;
     }
-    bool contains(const Transition* t) const {
-        for (std::size_t i = 0; i < size_; ++i)
-            if (data_[i] == t) return true;
-        return false;
+    bool contains(const Transition* t) const { return containsFrom(0, t); }
+    void clear() {
+        data_ = base_;
+        size_ = 0;
     }
-    void clear() { size_ = 0; }
 
     std::size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
@@ -52,20 +61,35 @@ public:
 
 private:
     static constexpr std::size_t kInline = 4;
-    static constexpr std::size_t kPooledUpTo = 64;
 
+    bool containsFrom(std::size_t from, const Transition* t) const {
+        for (std::size_t i = from; i < size_; ++i)
+            if (data_[i] == t) return true;
+        return false;
+    }
+    // The storage is full up to its end: move the entries back to its start
+    // when entries at the front were dropped, else grow.
+    void makeRoom() {
+        if (data_ != base_) {
+            std::memmove(base_, data_, size_ * sizeof(Transition*));
+            data_ = base_;
+        } else {
+            grow(capacity_ * 2);
+        }
+    }
     void assign(const TransitionRefs& other) {
         if (other.size_ > capacity_) grow(other.size_);
-        std::memcpy(data_, other.data_, other.size_ * sizeof(Transition*));
+        std::memcpy(base_, other.data_, other.size_ * sizeof(Transition*));
+        data_ = base_;
         size_ = other.size_;
     }
     void grow(std::size_t n) {
-        std::size_t cap = capacity_;
+        std::uint32_t cap = capacity_;
         while (cap < n) cap *= 2;
         Transition** bigger = allocate(cap);
         std::memcpy(bigger, data_, size_ * sizeof(Transition*));
         release();
-        data_ = bigger;
+        base_ = data_ = bigger;
         capacity_ = cap;
     }
     static Transition** allocate(std::size_t cap) {
@@ -79,21 +103,25 @@ private:
         }
         return static_cast<Transition**>(p);
     }
+    // Frees the storage (not the entries' order: callers copy first).
     void release() {
-        if (data_ == inline_) return;
+        if (base_ == inline_) return;
         switch (capacity_) {
-            case 8: BlockPool<8 * sizeof(Transition*)>::release(data_); break;
-            case 16: BlockPool<16 * sizeof(Transition*)>::release(data_); break;
-            case 32: BlockPool<32 * sizeof(Transition*)>::release(data_); break;
-            case 64: BlockPool<64 * sizeof(Transition*)>::release(data_); break;
-            default: ::operator delete(data_); break;
+            case 8: BlockPool<8 * sizeof(Transition*)>::release(base_); break;
+            case 16: BlockPool<16 * sizeof(Transition*)>::release(base_); break;
+            case 32: BlockPool<32 * sizeof(Transition*)>::release(base_); break;
+            case 64: BlockPool<64 * sizeof(Transition*)>::release(base_); break;
+            default: ::operator delete(base_); break;
         }
-        data_ = inline_;
+        base_ = data_ = inline_;
         capacity_ = kInline;
     }
 
-    Transition** data_;
-    std::size_t size_;
-    std::size_t capacity_;
+    Transition** base_;  // the storage
+    Transition** data_;  // the first entry, within the storage
+    // Counts of 32 bits keep the list (and so every token) no larger than a
+    // list without a moving start.
+    std::uint32_t size_;
+    std::uint32_t capacity_;
     Transition* inline_[kInline];
 };
