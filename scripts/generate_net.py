@@ -815,6 +815,7 @@ def token_header(net, colour):
 
 #include <xercesc/util/XercesDefs.hpp>
 
+#include "BlockPool.h"
 #include "DBRecords.h"
 #include "DateTime.h"
 #include "Token.h"
@@ -858,6 +859,9 @@ public:
     // database; the caller places them.
     static void createTokensFromDB(NetClass* net, GMDB* connection, token_info_list& tokens,
                                    token_reference_list& references);
+
+    // Firings create and drop tokens all the time: they come from the block pool.
+    USE_BLOCK_POOL(%(cls)s)
 
 private:
     // Guards content() against recursion through tokens that refer to each other.

@@ -1,6 +1,7 @@
 #pragma once
 #include <string>
 
+#include "BlockPool.h"
 #include "DBRecords.h"
 #include "Token.h"
 
@@ -26,6 +27,9 @@ public:
     // Reads the "int" tokens of marking 1 from the marking database.
     static void createTokensFromDB(NetClass* net, GMDB* connection, token_info_list& tokens,
                                    token_reference_list& refs);
+
+    // Firings create and drop tokens all the time: they come from the block pool.
+    USE_BLOCK_POOL(Token_int)
 
 private:
     long value;
