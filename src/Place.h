@@ -64,22 +64,23 @@ public:
 private:
     MarkingList& limitedMarking(int count);
 
-    std::list<Transition*> inTransitions;
-    std::unordered_map<int, int> inMultiplicities;
-    std::list<Transition*> outTransitions;
-    std::unordered_map<int, int> outMultiplicities;
-    std::list<Transition*> globalGuardTransitions;
+    // What every search and firing reads comes first, close together.
     MarkingList marking;
-    MarkingList markingView;
-    std::vector<MeasureObj*> measures;
     bool limitedView;
     bool watch;
     unsigned capacity;
-    int id;
+    std::list<Transition*> globalGuardTransitions;
     // Consumers whose not-bound list follows the marking (infinite-server
     // transitions), kept apart so that adding a token to a place read by
     // many single-server transitions costs nothing per transition.
     std::vector<Transition*> notBoundListeners;
+    int id;
+    std::list<Transition*> inTransitions;
+    std::unordered_map<int, int> inMultiplicities;
+    std::list<Transition*> outTransitions;
+    std::unordered_map<int, int> outMultiplicities;
+    MarkingList markingView;
+    std::vector<MeasureObj*> measures;
 };
 
 std::ostream& operator<<(std::ostream& out, const Place& p);
