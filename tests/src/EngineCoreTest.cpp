@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <set>
 #include <sstream>
 
@@ -103,6 +104,62 @@ TEST(EngineCore, CollectsTheEarliestEventsOfHighestPriority) {
     // Firing them in turn: the clock follows the events.
     EXPECT_NE(engine.step(), nullptr);
     EXPECT_EQ(engine->getCurrentSimulationTime(), DateTime(1.0));
+}
+
+// More transitions than one step of the search covers, the earliest ones far
+// apart in map order, the first of them with a lower priority than the next:
+// the collection is the highest-priority events at the earliest time, in map
+// order. An event whose time is not a number is never collected.
+TEST(EngineCore, EarliestEventsAmongManyTransitions) {
+    TestNet net;
+    std::vector<TestTransition*> t;
+    for (int i = 0; i < 20; ++i) {
+        double delay = 5.0 + i;
+        int priority = 0;
+        if (i == 3 || i == 15) delay = 1.0;
+        if (i == 7 || i == 12) {
+            delay = 1.0;
+            priority = 3;
+        }
+        if (i == 18) {
+            delay = std::nan("");
+            priority = 9;
+        }
+        const std::string name = std::string("T") + char('A' + i);
+        t.push_back(net.transition(name.c_str(), traits().withPriority(priority).withDelay(delay)));
+    }
+    Engine engine(&net);
+    engine->init();
+    EXPECT_EQ(engine.events(), (EventList{t[7]->getNextEvent(), t[12]->getNextEvent()}));
+    EXPECT_EQ(engine.events(true).size(), 20u);
+
+    // The two at priority 3 gone, the two at priority 0 remain at that time.
+    t[7]->removeBinding(t[7]->getNextEvent(), false);
+    t[12]->removeBinding(t[12]->getNextEvent(), false);
+    EXPECT_EQ(engine.events(), (EventList{t[3]->getNextEvent(), t[15]->getNextEvent()}));
+}
+
+// The search starts from the latest representable time with priority 0: an
+// event exactly at that time counts with priority 0 or more, never with a
+// negative one.
+TEST(EngineCore, EventsAtTheLatestTimeNeedPriorityZeroOrMore) {
+    const double latest = DateTime::MAX.FullDateTime();
+    {
+        TestNet net;
+        TestTransition* zero = net.transition("Zero", traits().withPriority(0).withDelay(latest));
+        net.transition("Negative", traits().withPriority(-1).withDelay(latest));
+        Engine engine(&net, 0.0);
+        engine->init();
+        EXPECT_EQ(engine.events(), (EventList{zero->getNextEvent()}));
+    }
+    {
+        TestNet net;
+        net.transition("Negative", traits().withPriority(-1).withDelay(latest));
+        Engine engine(&net, 0.0);
+        engine->init();
+        EXPECT_TRUE(engine.events().empty());
+        EXPECT_EQ(engine.events(true).size(), 1u);
+    }
 }
 
 TEST(EngineCore, WeightedChoiceAmongPositivePriorities) {
