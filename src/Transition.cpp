@@ -90,7 +90,7 @@ void Transition::startup() {
     affectedPlaces.insert(affectedPlaces.end(), outPlaces.begin(), outPlaces.end());
     trace(" startup 3 ...");
     for (Place* p : affectedPlaces)
-        for (MeasureObj* m : p->getMeasures()) measures.insert(m);
+        for (MeasureObj* m : p->getMeasures()) insertMeasure(m);
     updateEventList();
 }
 
@@ -335,7 +335,12 @@ void Transition::addOutPlace(Place* p) {
 
 void Transition::addMeasure(MeasureObj* m) {
     m->incrementRefCount();
-    measures.insert(m);
+    insertMeasure(m);
+}
+
+void Transition::insertMeasure(MeasureObj* m) {
+    auto at = std::lower_bound(measures.begin(), measures.end(), m, std::less<MeasureObj*>());
+    if (at == measures.end() || *at != m) measures.insert(at, m);
 }
 
 std::ostream& operator<<(std::ostream& out, const Transition& t) {

@@ -121,7 +121,9 @@ public:
     std::list<Place*>& getInPlaces() { return inPlaces; }
     std::list<Place*>& getOutPlaces() { return outPlaces; }
     void addMeasure(MeasureObj* m);
-    const std::set<MeasureObj*>& getMeasures() const { return measures; }
+    // In address order, each once (as an ordered set of pointers would hold
+    // them); a vector, because every firing walks it twice.
+    const std::vector<MeasureObj*>& getMeasures() const { return measures; }
 
     // Firing and change propagation.
     void fire(Binding* b, double weight);
@@ -257,7 +259,8 @@ protected:
     RandomWrapper random;
 
 private:
-    std::set<MeasureObj*> measures;
+    std::vector<MeasureObj*> measures;
+    void insertMeasure(MeasureObj* m);
     std::list<Place*> inPlaces;
     std::list<Place*> outPlaces;
     std::vector<Place*> affectedPlaces;
