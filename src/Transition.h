@@ -22,7 +22,6 @@
 class Place;
 class MeasureObj;
 
-
 // A copy of one transition's first event (null when it has none), kept by
 // the engine in one contiguous array in the order of the net's transition
 // map, so that collecting the earliest events reads one short array instead
