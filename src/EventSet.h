@@ -70,11 +70,6 @@ public:
     }
 
     void insert(Binding* b) {
-        if (count == 0 && !inTree) {
-            inline_[0] = b;
-            count = 1;
-            return;
-        }
         if (inTree) {
             tree.insert(b);
             return;
@@ -101,10 +96,6 @@ public:
             auto it = tree.find(b);
             if (it != tree.end()) tree.erase(it);
             if (tree.empty()) inTree = false;
-            return;
-        }
-        if (count == 1 && inline_[0] == b) {
-            count = 0;
             return;
         }
         for (std::size_t i = 0; i < count; ++i) {

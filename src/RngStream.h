@@ -57,8 +57,6 @@ private:
 
     static constexpr double m1 = 4294967087.0;
     static constexpr double m2 = 4294944443.0;
-    static constexpr double inv_m1 = 1.0 / 4294967087.0;
-    static constexpr double inv_m2 = 1.0 / 4294944443.0;
     static constexpr double a12 = 1403580.0;
     static constexpr double a13n = 810728.0;
     static constexpr double a21 = 527612.0;
@@ -73,13 +71,13 @@ private:
     // 64-bit integers: the remainders are exactly those of the floating-point
     // form, and integer division by a constant needs no division instruction.
     double U01() {
-        static constexpr long long im1 = 4294967087LL;
-        static constexpr long long im2 = 4294944443LL;
-        long long p1 = (1403580LL * Cg[1] - 810728LL * Cg[0]) % im1;
+        typedef long long I;
+        constexpr I im1 = static_cast<I>(m1), im2 = static_cast<I>(m2);
+        I p1 = (static_cast<I>(a12) * Cg[1] - static_cast<I>(a13n) * Cg[0]) % im1;
         if (p1 < 0) p1 += im1;
         Cg[0] = Cg[1]; Cg[1] = Cg[2]; Cg[2] = p1;
 
-        long long p2 = (527612LL * Cg[5] - 1370589LL * Cg[3]) % im2;
+        I p2 = (static_cast<I>(a21) * Cg[5] - static_cast<I>(a23n) * Cg[3]) % im2;
         if (p2 < 0) p2 += im2;
         Cg[3] = Cg[4]; Cg[4] = Cg[5]; Cg[5] = p2;
 

@@ -180,9 +180,9 @@ void Simulation::getFirstBindingsOfAllTransitions(EventList* events, bool all) {
 
 // The events with the earliest time and, at that time, the highest priority,
 // in transition order. The search starts from the latest representable time
-// with priority 0. The earliest time is found without branches, two times at
-// a step (the running minimum of random times would mispredict at every new
-// minimum); a second pass takes the slots at that time, where only a tie
+// with priority 0. The earliest time is found without branches, eight times
+// at a step (the running minimum of random times would mispredict at every
+// new minimum); a second pass takes the slots at that time, where only a tie
 // costs more than a comparison. Empty slots have an infinite time, and a time
 // that is not a number is never the earliest (the minimum keeps the other
 // operand).

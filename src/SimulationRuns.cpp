@@ -24,19 +24,15 @@ bool Simulation::isMeasureDone(const MeasureObj* m) const {
 }
 
 void Simulation::updateAllMeasures(Binding* b, bool accumulate, bool samplingOnly) {
-    // Measures change none of the engine's fields: read them once.
-    const bool reset = resetMeasures;
-    const bool transient = mode == 0;
-    const double weight = restartWeight;
     for (MeasureObj* m : net->getMeasureList()) {
         if (m->isImportanceFunction()) continue;
-        if (reset) m->setFirstValue(true);
-        if (transient ? m->isSettled() : m->precisionReached()) continue;
+        if (resetMeasures) m->setFirstValue(true);
+        if (isMeasureDone(m)) continue;
         if (m->getFirstValue()) {
             m->reset(startTime);
             m->setFirstValue(false);
         }
-        if (accumulate && !(samplingOnly && !m->timeaverage() && !m->accumulative())) m->accum(b, weight);
+        if (accumulate && !(samplingOnly && !m->timeaverage() && !m->accumulative())) m->accum(b, restartWeight);
     }
     resetMeasures = false;
 }

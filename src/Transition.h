@@ -4,7 +4,6 @@
 #include <limits>
 #include <list>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -19,7 +18,6 @@
 #include "RandomWrapper.h"
 #include "TokenList.h"
 
-class Place;
 class MeasureObj;
 
 // A copy of one transition's first event (null when it has none), kept by
@@ -224,6 +222,7 @@ private:
 
     void openLogfile(const std::string& logName, const std::string& description, std::ios::openmode mode);
     void withdraw(Binding* b);
+    void insertMeasure(MeasureObj* m);
     void notifyMeasuresOf(bool accumulate, const Binding* b, double weight);
 
     // The fields that every notification, search and firing reads come
@@ -259,7 +258,6 @@ protected:
 
 private:
     std::vector<MeasureObj*> measures;
-    void insertMeasure(MeasureObj* m);
     std::list<Place*> inPlaces;
     std::list<Place*> outPlaces;
     std::vector<Place*> affectedPlaces;
