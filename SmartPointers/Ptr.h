@@ -2,7 +2,7 @@
 #include <typeinfo>
 #include <utility>
 
-#include "KernelAssert.h"
+#include "base/KernelAssert.h"
 #include "PtrExceptions.h"
 #include "PtrRefCounter.h"
 

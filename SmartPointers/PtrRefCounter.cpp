@@ -1,6 +1,6 @@
 #include "PtrRefCounter.h"
 
-#include "BlockPool.h"
+#include "base/BlockPool.h"
 
 namespace ReferenceCountedSmartPointer {
 

@@ -10,7 +10,7 @@
 #define SIM_HAVE_SINGLE_THREADED_FLAG 0
 #endif
 
-#include "KernelAssert.h"
+#include "base/KernelAssert.h"
 #include "QuickMutex.h"
 
 namespace ReferenceCountedSmartPointer {

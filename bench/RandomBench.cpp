@@ -1,8 +1,8 @@
 // Cost of one uniform number and of the common firing-delay samplers.
 #include <benchmark/benchmark.h>
 
-#include "Delay.h"
-#include "RandomWrapper.h"
+#include "random/Delay.h"
+#include "random/RandomWrapper.h"
 
 static void BM_RandU01(benchmark::State& state) {
     RandomWrapper random;

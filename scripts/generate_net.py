@@ -208,6 +208,9 @@ class ColourType:
         self.attributes = [Attribute(a, where) for a in attributes]
         unique([a.name for a in self.attributes], where + " attribute")
         self.cls = "Token_int" if self.is_int else "Token_" + self.name
+        # The kernel's int type lives with the marking readers; record types
+        # are generated next to the net.
+        self.header = "input/Token_int.h" if self.is_int else self.cls + ".h"
 
     def attribute(self, name, where):
         for a in self.attributes:
@@ -618,7 +621,7 @@ def as_double(node, local, partner_is_double):
 
 def net_header(net):
     return header_comment(net.description) + """#pragma once
-#include "NetClass.h"
+#include "net/NetClass.h"
 
 // The net "%s": %d places, %d transitions, %d arcs, %d measures.
 class ImplementedNetClass : public NetClass {
@@ -638,8 +641,8 @@ public:
 
 def buildnet_source(net):
     includes = ['"ImplementedNetClass.h"', None, "<initializer_list>", "<iostream>", "<string>", None,
-                '"GMDB.h"', '"Place.h"']
-    includes += ['"%s.h"' % c.cls for c in net.colour_classes()]
+                '"input/GMDB.h"', '"net/Place.h"']
+    includes += ['"%s"' % c.header for c in net.colour_classes()]
     includes += ['"%s.h"' % t.cls for t in net.transitions]
     includes += ['"%s.h"' % m.cls for m in net.measures]
     out = [header_comment(net.description)]
@@ -786,7 +789,7 @@ Ptr<Token> ImplementedNetClass::upcastToken(Ptr<Token> t) {
 
 
 def main_source(net):
-    return header_comment(net.description) + """#include "MainClass.h"
+    return header_comment(net.description) + """#include "frame/MainClass.h"
 
 int main(int argc, char** argv) {
     MainClass* program = new MainClass();
@@ -815,10 +818,10 @@ def token_header(net, colour):
 
 #include <xercesc/util/XercesDefs.hpp>
 
-#include "BlockPool.h"
-#include "DBRecords.h"
-#include "DateTime.h"
-#include "Token.h"
+#include "base/BlockPool.h"
+#include "net/DBRecords.h"
+#include "net/Token.h"
+#include "time/DateTime.h"
 
 XERCES_CPP_NAMESPACE_BEGIN
 class DOMElement;
@@ -895,10 +898,10 @@ def token_source(net, colour):
 #include <sql.h>
 #include <sqlext.h>
 
-#include "GMDB.h"
-#include "MainClass.h"
-#include "Place.h"
-#include "XmlMarking.h"
+#include "frame/MainClass.h"
+#include "input/GMDB.h"
+#include "input/XmlMarking.h"
+#include "net/Place.h"
 """)
     helpers = []
     if "string" in types:
@@ -1062,7 +1065,7 @@ def transition_header(net, t):
     return header_comment(net.description) + """#pragma once
 #include <string>
 
-#include "Transition.h"
+#include "net/Transition.h"
 
 class NetClass;
 class Place;
@@ -1106,8 +1109,8 @@ def wrap_comment(text, indent=""):
 def transition_source(net, t):
     cls = t.cls
     colours = [a.place.colour for a in t.inputs] + [a.place.colour for a in t.outputs]
-    includes = ['"%s.h"' % cls, None, "<utility>", None, '"NetClass.h"', '"Place.h"']
-    includes += sorted({'"%s.h"' % c.cls for c in colours})
+    includes = ['"%s.h"' % cls, None, "<utility>", None, '"net/NetClass.h"', '"net/Place.h"']
+    includes += sorted({'"%s"' % c.header for c in colours})
     out = [header_comment(net.description)]
     for inc in includes:
         out.append("" if inc is None else "#include %s" % inc)
@@ -1207,8 +1210,8 @@ def measure_header(net, m):
     kinds = {"accumulative": "accumulated", "timeAverage": "time average of", "instantaneous": "current value of"}
     caches = "\n".join("    NetClass::PlaceCache cache_%d;  // %s" % (k + 1, p) for k, p in enumerate(m.places))
     return header_comment(net.description) + """#pragma once
-#include "MeasureObj.h"
-#include "NetClass.h"
+#include "net/NetClass.h"
+#include "stats/MeasureObj.h"
 
 class Binding;
 
@@ -1239,8 +1242,8 @@ extern %(cls)s* %(pointer)s;
 def measure_source(net, m):
     cls = m.cls
     out = [header_comment(net.description)]
-    includes = ['"Binding.h"'] if m.kind != "instantaneous" else []
-    out.append('#include "%s.h"\n\n%s\n' % (cls, "\n".join("#include " + i for i in includes + ['"Place.h"'])))
+    includes = ['"net/Binding.h"'] if m.kind != "instantaneous" else []
+    out.append('#include "%s.h"\n\n%s\n' % (cls, "\n".join("#include " + i for i in includes + ['"net/Place.h"'])))
     out.append("%s* %s = nullptr;\n" % (cls, m.pointer))
     ctor = "%s::%s(NetClass* net) : MeasureObj(%s, net, %s)" % (cls, cls, cpp_string(m.name), cpp_bool(m.watch))
     if m.kind == "instantaneous":

@@ -1,4 +1,4 @@
-#include "KernelAssert.h"
+#include "base/KernelAssert.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "Performance.h"
+#include "engine/Performance.h"
 
 #include <iostream>
 

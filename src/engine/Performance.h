@@ -1,5 +1,5 @@
 #pragma once
-#include "Simulation.h"
+#include "engine/Simulation.h"
 
 // Profiling mode: fires a fixed number of events a fixed number of times and
 // prints the wall-clock time of each repetition.

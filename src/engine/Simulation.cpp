@@ -1,4 +1,4 @@
-#include "Simulation.h"
+#include "engine/Simulation.h"
 
 #include <algorithm>
 #include <climits>
@@ -9,12 +9,12 @@
 #endif
 #include <sstream>
 
-#include "KernelAssert.h"
-#include "MainClass.h"
-#include "MeasureObj.h"
-#include "NetClass.h"
-#include "Place.h"
-#include "Transition.h"
+#include "base/KernelAssert.h"
+#include "frame/MainClass.h"
+#include "net/NetClass.h"
+#include "net/Place.h"
+#include "net/Transition.h"
+#include "stats/MeasureObj.h"
 
 Simulation* Simulation::sim = nullptr;
 

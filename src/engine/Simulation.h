@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "Binding.h"
-#include "DateTime.h"
-#include "RandomWrapper.h"
+#include "net/Binding.h"
+#include "random/RandomWrapper.h"
+#include "time/DateTime.h"
 
 class NetClass;
 class MeasureObj;

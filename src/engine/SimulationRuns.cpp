@@ -4,11 +4,11 @@
 #include <fstream>
 #include <iostream>
 
-#include "MainClass.h"
-#include "MeasureObj.h"
-#include "NetClass.h"
-#include "Simulation.h"
-#include "Transition.h"
+#include "engine/Simulation.h"
+#include "frame/MainClass.h"
+#include "net/NetClass.h"
+#include "net/Transition.h"
+#include "stats/MeasureObj.h"
 
 namespace {
 // The value of --secmax that switches the wall-clock limit off.

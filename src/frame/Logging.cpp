@@ -1,4 +1,4 @@
-#include "Logging.h"
+#include "frame/Logging.h"
 
 #include <iostream>
 

@@ -1,11 +1,11 @@
-#include "MainClass.h"
+#include "frame/MainClass.h"
 
 #include <iostream>
 
-#include "DateTime.h"
-#include "Server.h"
-#include "Token.h"
-#include "Transition.h"
+#include "frame/Server.h"
+#include "net/Token.h"
+#include "net/Transition.h"
+#include "time/DateTime.h"
 
 int MainClass::main(int argc, char** argv) {
     std::cout << "MainClass::main() beginning..." << std::endl;

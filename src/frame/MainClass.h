@@ -1,5 +1,5 @@
 #pragma once
-#include "Logging.h"
+#include "frame/Logging.h"
 
 // The program driver: prints the arguments and the start time, runs the
 // command-line front end and prints the closing summary.

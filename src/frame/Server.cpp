@@ -1,4 +1,4 @@
-#include "Server.h"
+#include "frame/Server.h"
 
 #include <cstdlib>
 #include <ctime>
@@ -9,11 +9,11 @@
 
 #include <tclap/CmdLine.h>
 
-#include "DateTime.h"
-#include "MainClass.h"
-#include "Performance.h"
-#include "RandomWrapper.h"
-#include "Simulation.h"
+#include "engine/Performance.h"
+#include "engine/Simulation.h"
+#include "frame/MainClass.h"
+#include "random/RandomWrapper.h"
+#include "time/DateTime.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "DateTime.h"
 #include "ImplementedNetClass.h"
+#include "time/DateTime.h"
 
 class Simulation;
 

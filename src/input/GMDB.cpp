@@ -1,4 +1,4 @@
-#include "GMDB.h"
+#include "input/GMDB.h"
 
 #include <cctype>
 #include <cstdarg>

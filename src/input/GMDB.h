@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "DBRecords.h"
+#include "net/DBRecords.h"
 
 class GMDB {
 public:

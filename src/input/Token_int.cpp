@@ -1,4 +1,4 @@
-#include "Token_int.h"
+#include "input/Token_int.h"
 
 #include <cstdint>
 #include <cstring>
@@ -6,9 +6,9 @@
 #include <sql.h>
 #include <sqlext.h>
 
-#include "GMDB.h"
-#include "Place.h"
-#include "XmlMarking.h"
+#include "input/GMDB.h"
+#include "input/XmlMarking.h"
+#include "net/Place.h"
 
 Token_int::Token_int(long v) : value(v) {}
 

@@ -1,9 +1,9 @@
 #pragma once
 #include <string>
 
-#include "BlockPool.h"
-#include "DBRecords.h"
-#include "Token.h"
+#include "base/BlockPool.h"
+#include "net/DBRecords.h"
+#include "net/Token.h"
 
 class Place;
 class NetClass;

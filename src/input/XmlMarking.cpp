@@ -1,4 +1,4 @@
-#include "XmlMarking.h"
+#include "input/XmlMarking.h"
 
 #include <cstdlib>
 #include <iostream>

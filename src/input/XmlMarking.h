@@ -8,7 +8,7 @@
 
 #include <xercesc/util/XercesDefs.hpp>
 
-#include "DateTime.h"
+#include "time/DateTime.h"
 
 XERCES_CPP_NAMESPACE_BEGIN
 class DOMElement;

@@ -1,8 +1,8 @@
-#include "Binding.h"
+#include "net/Binding.h"
 
 #include <ostream>
 
-#include "Transition.h"
+#include "net/Transition.h"
 
 long Binding::idCounter = 0;
 

@@ -1,9 +1,9 @@
 #pragma once
 #include <iosfwd>
 
-#include "BlockPool.h"
-#include "DateTime.h"
-#include "TokenList.h"
+#include "base/BlockPool.h"
+#include "net/TokenList.h"
+#include "time/DateTime.h"
 
 class Transition;
 

@@ -1,4 +1,4 @@
-#include "BindingDummy.h"
+#include "net/BindingDummy.h"
 
 #include <utility>
 

@@ -1,7 +1,7 @@
 #pragma once
 #include <vector>
 
-#include "DateTime.h"
+#include "time/DateTime.h"
 
 class Transition;
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "Ptr.h"
-#include "Token.h"
+#include "net/Token.h"
 
 // One attribute requested from the database: its name and the ODBC C type
 // (SQL_C_CHAR, SQL_C_SLONG, ...) into which its column is fetched.

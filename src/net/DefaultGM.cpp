@@ -1,4 +1,4 @@
-#include "DefaultGM.h"
+#include "net/DefaultGM.h"
 
 #include <ostream>
 

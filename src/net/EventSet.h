@@ -3,8 +3,8 @@
 #include <iterator>
 #include <set>
 
-#include "Binding.h"
-#include "BlockPool.h"
+#include "base/BlockPool.h"
+#include "net/Binding.h"
 
 // The pending events of one transition, in event order (time, then higher
 // priority, then older binding). A single-server transition holds at most

@@ -1,4 +1,4 @@
-#include "MarkingList.h"
+#include "net/MarkingList.h"
 
 MarkingList::MarkingList(const MarkingList& other) {
     for (const auto& t : other) push_back(t);

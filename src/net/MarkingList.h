@@ -4,8 +4,8 @@
 #include <iterator>
 #include <vector>
 
-#include "BlockPool.h"
-#include "Token.h"
+#include "base/BlockPool.h"
+#include "net/Token.h"
 
 // The marking of a place (and the not-bound tokens of an infinite-server
 // transition): token handles, oldest first, duplicates possible.

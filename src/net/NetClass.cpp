@@ -1,10 +1,10 @@
-#include "NetClass.h"
+#include "net/NetClass.h"
 
 #include <iostream>
 
-#include "MeasureObj.h"
-#include "Place.h"
-#include "Transition.h"
+#include "net/Place.h"
+#include "net/Transition.h"
+#include "stats/MeasureObj.h"
 
 NetClass::NetClass() {}
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "Ptr.h"
-#include "TokenList.h"
+#include "net/TokenList.h"
 
 class Place;
 class Transition;

@@ -1,11 +1,11 @@
-#include "Place.h"
+#include "net/Place.h"
 
 #include <iostream>
 
-#include "MeasureObj.h"
-#include "NetClass.h"
-#include "Simulation.h"
-#include "Transition.h"
+#include "engine/Simulation.h"
+#include "net/NetClass.h"
+#include "net/Transition.h"
+#include "stats/MeasureObj.h"
 
 Place::Place(int placeId, const char* placeName, NetClass* owner, bool limited, unsigned cap)
     : DefaultGM(placeName, "Place", owner), limitedView(limited), watch(false), capacity(cap), id(placeId) {}

@@ -5,9 +5,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "DefaultGM.h"
-#include "MarkingList.h"
-#include "TokenList.h"
+#include "net/DefaultGM.h"
+#include "net/MarkingList.h"
+#include "net/TokenList.h"
 
 class Transition;
 class MeasureObj;

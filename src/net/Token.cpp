@@ -1,13 +1,13 @@
-#include "Token.h"
+#include "net/Token.h"
 
 #include <algorithm>
 #include <cstring>
 #include <ostream>
 
-#include "DBRecords.h"
-#include "MainClass.h"
-#include "Transition.h"
-#include "WallClock.h"
+#include "frame/MainClass.h"
+#include "net/DBRecords.h"
+#include "net/Transition.h"
+#include "time/WallClock.h"
 
 long Token::tokenCounter = 0;
 long Token::concTokenCounter = 0;

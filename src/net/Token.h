@@ -3,10 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "DateTime.h"
-#include "MainClass.h"
 #include "Ptr.h"
-#include "TransitionRefs.h"
+#include "frame/MainClass.h"
+#include "net/TransitionRefs.h"
+#include "time/DateTime.h"
 
 class Transition;
 struct token_info;

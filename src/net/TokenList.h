@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "BlockPool.h"
-#include "Token.h"
+#include "base/BlockPool.h"
+#include "net/Token.h"
 
 // The tokens of one binding, in the order of the transition's input arcs.
 // Bindings bind one to a few tokens, so the handles are kept inline (no

@@ -1,14 +1,14 @@
-#include "Transition.h"
+#include "net/Transition.h"
 
 #include <algorithm>
 #include <climits>
 #include <iostream>
 #include <ostream>
 
-#include "MeasureObj.h"
-#include "NetClass.h"
-#include "Place.h"
-#include "Simulation.h"
+#include "engine/Simulation.h"
+#include "net/NetClass.h"
+#include "net/Place.h"
+#include "stats/MeasureObj.h"
 
 long Transition::globalFireCount = 0;
 

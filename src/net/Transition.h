@@ -7,16 +7,16 @@
 #include <string>
 #include <vector>
 
-#include "Binding.h"
-#include "DateTime.h"
-#include "DefaultGM.h"
-#include "EventSet.h"
-#include "Delay.h"
-#include "MainClass.h"
-#include "MarkingList.h"
-#include "Place.h"
-#include "RandomWrapper.h"
-#include "TokenList.h"
+#include "frame/MainClass.h"
+#include "net/Binding.h"
+#include "net/DefaultGM.h"
+#include "net/EventSet.h"
+#include "net/MarkingList.h"
+#include "net/Place.h"
+#include "net/TokenList.h"
+#include "random/Delay.h"
+#include "random/RandomWrapper.h"
+#include "time/DateTime.h"
 
 class MeasureObj;
 

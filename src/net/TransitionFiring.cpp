@@ -5,11 +5,11 @@
 #include <iostream>
 #include <ostream>
 
-#include "MeasureObj.h"
-#include "NetClass.h"
-#include "Place.h"
-#include "Simulation.h"
-#include "Transition.h"
+#include "engine/Simulation.h"
+#include "net/NetClass.h"
+#include "net/Place.h"
+#include "net/Transition.h"
+#include "stats/MeasureObj.h"
 
 namespace {
 const char* truth(bool b) { return b ? "TRUE" : "FALSE"; }

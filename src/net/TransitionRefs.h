@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "BlockPool.h"
+#include "base/BlockPool.h"
 
 class Transition;
 

@@ -1,4 +1,4 @@
-#include "Delay.h"
+#include "random/Delay.h"
 
 #include <cmath>
 #include <utility>

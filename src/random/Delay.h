@@ -4,7 +4,7 @@
 // taken from the package when the sampler is created; the generated delay
 // functions call the samplers with the parameters of the model, e.g.
 // Exp(1.0). Every uniform number is strictly between 0 and 1.
-#include "RandomWrapper.h"
+#include "random/RandomWrapper.h"
 
 class Delay {
 public:

@@ -1,4 +1,4 @@
-#include "Quantiles.h"
+#include "random/Quantiles.h"
 
 #include <cmath>
 #include <iostream>

@@ -1,3 +1,3 @@
-#include "RandomWrapper.h"
+#include "random/RandomWrapper.h"
 
 // Everything of RandomWrapper is inline: it sits on the path of every draw.

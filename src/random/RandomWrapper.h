@@ -3,7 +3,7 @@
 // the engine). Each object takes the next stream of the package when it is
 // created, so the numbers one owner sees do not depend on how often the
 // others draw. Streams are never shared or copied.
-#include "RngStream.h"
+#include "random/RngStream.h"
 
 class RandomWrapper {
 public:

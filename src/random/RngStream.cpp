@@ -1,4 +1,4 @@
-#include "RngStream.h"
+#include "random/RngStream.h"
 
 #include <cstdint>
 #include <iostream>

@@ -1,11 +1,11 @@
-#include "MeasureObj.h"
+#include "stats/MeasureObj.h"
 
 #include <algorithm>
 #include <cmath>
 #include <iomanip>
 #include <ostream>
 
-#include "Quantiles.h"
+#include "random/Quantiles.h"
 
 // ---------------------------------------------------------------------------
 // SampleBlock

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "DateTime.h"
-#include "DefaultGM.h"
+#include "net/DefaultGM.h"
+#include "time/DateTime.h"
 
 class Binding;
 

@@ -1,4 +1,4 @@
-#include "DateTime.h"
+#include "time/DateTime.h"
 
 #include <climits>
 #include <cmath>

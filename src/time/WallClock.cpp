@@ -1,4 +1,4 @@
-#include "WallClock.h"
+#include "time/WallClock.h"
 
 #include <ctime>
 

@@ -1,6 +1,6 @@
 #pragma once
 // Local wall-clock time to the second, cheap enough to stamp every token.
-#include "DateTime.h"
+#include "time/DateTime.h"
 
 class WallClock {
 public:

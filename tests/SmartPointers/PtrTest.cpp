@@ -8,7 +8,7 @@
 #include "PtrRefCounter.h"
 #include "QuickMutex.h"
 #include "TestNets.h"
-#include "Token_int.h"
+#include "input/Token_int.h"
 
 using ReferenceCountedSmartPointer::Dynamic_Cast;
 using ReferenceCountedSmartPointer::Ptr;

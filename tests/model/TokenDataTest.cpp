@@ -10,11 +10,11 @@
 #include <unistd.h>
 
 #include "ImplementedNetClass.h"
-#include "MainClass.h"
-#include "Place.h"
 #include "TestSupport.h"
 #include "Token_Data.h"
-#include "Transition.h"
+#include "frame/MainClass.h"
+#include "net/Place.h"
+#include "net/Transition.h"
 
 using testsupport::ScratchDir;
 

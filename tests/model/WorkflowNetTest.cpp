@@ -9,9 +9,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "Binding.h"
 #include "ImplementedNetClass.h"
-#include "MeasureObj.h"
 #include "MeasureObj_A3Ready.h"
 #include "MeasureObj_AReady.h"
 #include "MeasureObj_Act1Ready.h"
@@ -22,11 +20,13 @@
 #include "MeasureObj_Binary__recall.h"
 #include "MeasureObj_Binary__specificity.h"
 #include "MeasureObj_C1__in__use.h"
-#include "Place.h"
 #include "TestSupport.h"
 #include "Token_Data.h"
-#include "Token_int.h"
-#include "Transition.h"
+#include "input/Token_int.h"
+#include "net/Binding.h"
+#include "net/Place.h"
+#include "net/Transition.h"
+#include "stats/MeasureObj.h"
 
 using ReferenceCountedSmartPointer::Dynamic_Cast;
 using testsupport::ScratchDir;

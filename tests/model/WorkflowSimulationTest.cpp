@@ -8,12 +8,12 @@
 #include <string>
 #include <unistd.h>
 
-#include "Binding.h"
 #include "ImplementedNetClass.h"
-#include "Place.h"
-#include "Simulation.h"
 #include "TestSupport.h"
-#include "Transition.h"
+#include "engine/Simulation.h"
+#include "net/Binding.h"
+#include "net/Place.h"
+#include "net/Transition.h"
 
 using testsupport::ScratchDir;
 

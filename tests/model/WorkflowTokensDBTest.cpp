@@ -6,12 +6,12 @@
 #include <string>
 #include <unistd.h>
 
-#include "GMDB.h"
 #include "ImplementedNetClass.h"
-#include "Place.h"
 #include "TestSupport.h"
 #include "Token_Data.h"
-#include "Token_int.h"
+#include "input/GMDB.h"
+#include "input/Token_int.h"
+#include "net/Place.h"
 
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;

@@ -14,15 +14,15 @@
 #include <string>
 #include <vector>
 
-#include "Binding.h"
-#include "MainClass.h"
-#include "MeasureObj.h"
-#include "NetClass.h"
-#include "Place.h"
-#include "RandomWrapper.h"
-#include "Simulation.h"
-#include "Token_int.h"
-#include "Transition.h"
+#include "engine/Simulation.h"
+#include "frame/MainClass.h"
+#include "input/Token_int.h"
+#include "net/Binding.h"
+#include "net/NetClass.h"
+#include "net/Place.h"
+#include "net/Transition.h"
+#include "random/RandomWrapper.h"
+#include "stats/MeasureObj.h"
 
 namespace testnets {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "KernelAssert.h"
+#include "base/KernelAssert.h"
 
 TEST(KernelAssertDeathTest, NamesExpressionSourceAndLine) {
     EXPECT_DEATH(KERNEL_ASSERT(1 + 1 == 3, "src/Transition", 367),

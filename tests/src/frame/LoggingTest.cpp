@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <string>
 
-#include "Logging.h"
 #include "TestSupport.h"
+#include "frame/Logging.h"
 
 using testsupport::ScratchDir;
 

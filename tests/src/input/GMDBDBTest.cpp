@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "GMDB.h"
 #include "TestSupport.h"
+#include "input/GMDB.h"
 
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;

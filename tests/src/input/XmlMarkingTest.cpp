@@ -12,10 +12,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "NetClass.h"
-#include "Place.h"
 #include "TestSupport.h"
-#include "Token_int.h"
+#include "input/Token_int.h"
+#include "net/NetClass.h"
+#include "net/Place.h"
 
 using testsupport::ScratchDir;
 

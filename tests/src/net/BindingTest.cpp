@@ -3,9 +3,9 @@
 #include <set>
 #include <sstream>
 
-#include "Binding.h"
-#include "BindingDummy.h"
 #include "TestNets.h"
+#include "net/Binding.h"
+#include "net/BindingDummy.h"
 
 using namespace testnets;
 

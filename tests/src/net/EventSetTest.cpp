@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "EventSet.h"
+#include "net/EventSet.h"
 
 namespace {
 

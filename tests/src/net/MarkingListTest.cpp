@@ -5,8 +5,8 @@
 #include <random>
 #include <vector>
 
-#include "MarkingList.h"
 #include "TestNets.h"
+#include "net/MarkingList.h"
 
 using namespace testnets;
 

@@ -2,9 +2,9 @@
 
 #include <sstream>
 
-#include "DefaultGM.h"
 #include "TestNets.h"
 #include "TestSupport.h"
+#include "net/DefaultGM.h"
 
 using namespace testnets;
 using testing::internal::CaptureStdout;

@@ -2,12 +2,12 @@
 
 #include <sstream>
 
-#include "DBRecords.h"
 #include "TestNets.h"
 #include "TestSupport.h"
-#include "Token.h"
-#include "TokenList.h"
-#include "Token_int.h"
+#include "input/Token_int.h"
+#include "net/DBRecords.h"
+#include "net/Token.h"
+#include "net/TokenList.h"
 
 using namespace testnets;
 using testsupport::ScratchDir;

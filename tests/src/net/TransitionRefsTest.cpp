@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "TransitionRefs.h"
+#include "net/TransitionRefs.h"
 
 namespace {
 

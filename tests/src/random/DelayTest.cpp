@@ -2,9 +2,9 @@
 
 #include <cmath>
 
-#include "Delay.h"
-#include "RandomWrapper.h"
-#include "RngStream.h"
+#include "random/Delay.h"
+#include "random/RandomWrapper.h"
+#include "random/RngStream.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <limits>
 #include <string>
 
-#include "Quantiles.h"
+#include "random/Quantiles.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "RandomWrapper.h"
-#include "RngStream.h"
+#include "random/RandomWrapper.h"
+#include "random/RngStream.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "DateTime.h"
-#include "MeasureObj.h"
+#include "stats/MeasureObj.h"
+#include "time/DateTime.h"
 
 namespace {
 

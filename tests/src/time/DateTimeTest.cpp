@@ -3,7 +3,7 @@
 #include <ctime>
 #include <sstream>
 
-#include "DateTime.h"
+#include "time/DateTime.h"
 
 using DT = DateTime;
 

@@ -2,7 +2,7 @@
 
 #include <thread>
 
-#include "WallClock.h"
+#include "time/WallClock.h"
 
 namespace {
 
