@@ -31,7 +31,37 @@ std::string formatFloat(double value) {
     return buf;
 }
 
-std::string quoted(const char* text) { return text == nullptr ? "NULL" : "\"" + std::string(text) + "\""; }
+// A text as a MariaDB string literal between double quotes: a backslash
+// inside is escaped and a double quote doubled, so that any text is stored
+// as given and never ends the literal early.
+std::string quotedText(const std::string& text) {
+    std::string literal = "\"";
+    for (char c : text) {
+        if (c == '\\') literal += "\\\\";
+        else if (c == '"') literal += "\"\"";
+        else literal += c;
+    }
+    return literal + "\"";
+}
+
+std::string quoted(const char* text) { return text == nullptr ? "NULL" : quotedText(text); }
+
+// A value in an ODBC connection string: braced, with every closing brace
+// doubled, so that ';' and '=' in it are taken as they are.
+std::string connectionValue(const char* text) {
+    std::string value = "{";
+    for (const char* c = orEmpty(text); *c != '\0'; ++c) {
+        value += *c;
+        if (*c == '}') value += '}';
+    }
+    return value + "}";
+}
+
+// Seconds a connection attempt may wait for the server, at each step: the
+// TCP connection (login time-out) and every read or write (the driver's own
+// time-outs), so that a server that accepts and never answers costs a few
+// seconds, not forever.
+constexpr int kConnectTimeoutSeconds = 5;
 
 std::string boolText(bool value) { return value ? "\"True\"" : "\"False\""; }
 
@@ -149,6 +179,17 @@ std::string GMDB::lcase(std::string text) {
     return text;
 }
 
+std::string GMDB::statementDiagnostic(SQLHSTMT stmt) {
+    SQLCHAR state[6] = {0};
+    SQLINTEGER native = 0;
+    SQLCHAR message[kBufferSize] = {0};
+    SQLSMALLINT length = 0;
+    if (!SQL_SUCCEEDED(SQLGetDiagRec(SQL_HANDLE_STMT, stmt, 1, state, &native, message, kBufferSize, &length)))
+        return std::string();
+    message[kBufferSize - 1] = 0;
+    return std::string(reinterpret_cast<const char*>(message)) + " (" + std::to_string(native) + ")";
+}
+
 void GMDB::printDiagnostic(SQLHSTMT stmt) {
     SQLCHAR state[6] = {0};
     SQLINTEGER native = 0;
@@ -195,7 +236,7 @@ bool GMDB::DBConnect(const char* dsn, const char* user, const char* password) {
         V_OD_Env = SQL_NULL_HENV;
         return false;
     }
-    SQLSetConnectAttr(V_OD_hdbc, SQL_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(5), 0);
+    SQLSetConnectAttr(V_OD_hdbc, SQL_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(kConnectTimeoutSeconds), 0);
 
     std::cout << "the following DSNs are available:" << std::endl;
     SQLCHAR name[kBufferSize];
@@ -218,9 +259,16 @@ bool GMDB::DBConnect(const char* dsn, const char* user, const char* password) {
 
     std::cout << "trying to connect to DSN=" << orEmpty(dsn) << ", USER=" << orEmpty(user)
               << ", PASS=" << orEmpty(password) << std::endl;
-    rc = SQLConnect(V_OD_hdbc, reinterpret_cast<SQLCHAR*>(const_cast<char*>(orEmpty(dsn))), SQL_NTS,
-                    reinterpret_cast<SQLCHAR*>(const_cast<char*>(orEmpty(user))), SQL_NTS,
-                    reinterpret_cast<SQLCHAR*>(const_cast<char*>(orEmpty(password))), SQL_NTS);
+    // The login time-out bounds only the TCP connection with the MariaDB
+    // driver; its read and write time-outs, which only a connection string
+    // can set, bound the wait for the server's greeting and answers.
+    const std::string timeout = std::to_string(kConnectTimeoutSeconds);
+    std::string connection = "DSN=" + connectionValue(dsn) + ";UID=" + connectionValue(user) +
+                             ";PWD=" + connectionValue(password) + ";READ_TIMEOUT=" + timeout +
+                             ";WRITE_TIMEOUT=" + timeout;
+    SQLSMALLINT completedLength = 0;
+    rc = SQLDriverConnect(V_OD_hdbc, nullptr, reinterpret_cast<SQLCHAR*>(&connection[0]), SQL_NTS, nullptr, 0,
+                          &completedLength, SQL_DRIVER_NOPROMPT);
     if (SQL_SUCCEEDED(rc)) {
         std::cout << "connection established!" << std::endl;
         return true;
@@ -366,7 +414,7 @@ bool GMDB::DBCreateMarking(marking_description* d) {
     if (!AllocateStatementHandle(&stmt)) return false;
 
     const std::string m = std::to_string(static_cast<long long>(highest) + 1);
-    std::string statement = "INSERT INTO markings (id, name) values(" + m + ", \"" + d->markingname + "\")";
+    std::string statement = "INSERT INTO markings (id, name) values(" + m + ", " + quotedText(d->markingname) + ")";
     if (!SQLQuery(&stmt, statement.c_str())) {
         std::cout << "Couldn't insert new marking '" << d->markingname << "'" << std::endl;
         freeStatement(stmt);
@@ -381,7 +429,7 @@ bool GMDB::DBCreateMarking(marking_description* d) {
     for (std::size_t k = 0; k < d->placenames.size(); ++k) {
         const std::string& place = d->placenames[k];
         statement =
-            "INSERT INTO " + m + "_places (id, name) values(" + std::to_string(k + 1) + ", \"" + place + "\")";
+            "INSERT INTO " + m + "_places (id, name) values(" + std::to_string(k + 1) + ", " + quotedText(place) + ")";
         if (!SQLQuery(&stmt, statement.c_str()))
             std::cout << "Couldn't store place '" << place << "' in table " << m << "_places" << std::endl;
     }
@@ -457,32 +505,52 @@ bool GMDB::DBReadTokens(int marking, const char* typeName, std::vector<attr_name
     // bytes, never into the next column or past the block.
     const std::size_t stride = kBufferSize + 8;
     std::vector<unsigned char> buffers(n * stride, 0);
-    std::vector<SQLLEN> indicators(n + 2, 0);
     SQLUINTEGER tokenId = 0;
     char placeName[kBufferSize + 8] = {0};
-
-    for (std::size_t k = 0; k < n; ++k) {
-        const SQLSMALLINT cType = requested[k] != nullptr ? requested[k]->sql_c_type : SQL_C_CHAR;
-        SQLRETURN rc = SQLBindCol(stmt, static_cast<SQLUSMALLINT>(k + 1), cType, &buffers[k * stride],
-                                  kBufferSize, &indicators[k]);
-        if (!SQL_SUCCEEDED(rc)) {
-            std::cout << "SQLBindCol failed: column " << (k + 1) << " type=" << cType << std::endl;
-            printDiagnostic(stmt);
-            freeStatement(stmt);
-            return false;
-        }
-    }
-    SQLBindCol(stmt, static_cast<SQLUSMALLINT>(n + 1), SQL_C_ULONG, &tokenId, sizeof tokenId, &indicators[n]);
-    SQLBindCol(stmt, static_cast<SQLUSMALLINT>(n + 2), SQL_C_CHAR, placeName, kBufferSize, &indicators[n + 1]);
 
     const std::string statement = readTokensStatement(marking, typeName, requested);
     if (!SQLQuery(&stmt, statement.c_str())) {
         freeStatement(stmt);
         return false;
     }
+    // The columns are read one by one (SQLGetData) rather than bound: a value
+    // that does not fit its C type (a BIGINT beyond an int attribute) then
+    // fails that one column, and the row is reported and skipped while the
+    // reading goes on. The buffers keep the values of the last row taken,
+    // so that a NULL column reads as in the row before.
+    std::vector<unsigned char> taken = buffers;
+    std::size_t row = 0;
     SQLRETURN rc;
     while (SQL_SUCCEEDED(rc = SQLFetch(stmt))) {
+        ++row;
+        std::string badColumn;
+        SQLLEN indicator = 0;
+        for (std::size_t k = 0; k < n && badColumn.empty(); ++k) {
+            const SQLSMALLINT cType = requested[k] != nullptr ? requested[k]->sql_c_type : SQL_C_CHAR;
+            if (!SQL_SUCCEEDED(SQLGetData(stmt, static_cast<SQLUSMALLINT>(k + 1), cType, &buffers[k * stride],
+                                          kBufferSize, &indicator)))
+                badColumn = requested[k] != nullptr ? requested[k]->name : std::string();
+        }
+        std::string diagnostic;
+        if (!badColumn.empty()) diagnostic = statementDiagnostic(stmt);
+        tokenId = 0;
+        placeName[0] = 0;
+        const bool idRead = SQL_SUCCEEDED(
+            SQLGetData(stmt, static_cast<SQLUSMALLINT>(n + 1), SQL_C_ULONG, &tokenId, sizeof tokenId, &indicator));
+        if (badColumn.empty() && !idRead) {
+            badColumn = "id";
+            diagnostic = statementDiagnostic(stmt);
+        }
+        SQLGetData(stmt, static_cast<SQLUSMALLINT>(n + 2), SQL_C_CHAR, placeName, kBufferSize, &indicator);
         placeName[kBufferSize - 1] = 0;
+        if (!badColumn.empty()) {
+            std::cout << "Could not read row " << row << " (token " << (idRead ? std::to_string(tokenId) : "?")
+                      << " of place '" << placeName << "'): column " << badColumn << ": " << diagnostic
+                      << "; the token is skipped." << std::endl;
+            buffers = taken;
+            continue;
+        }
+        taken = buffers;
         auto* description = new token_description;
         description->id = static_cast<int>(tokenId);
         description->place_name = placeName;
@@ -498,12 +566,13 @@ bool GMDB::DBReadTokens(int marking, const char* typeName, std::vector<attr_name
         }
         result->token_descriptions.push_back(description);
     }
-    // A row that cannot be fetched ends the reading; the rows before it stay
-    // in the result.
+    // A row that cannot be fetched at all ends the reading; the rows before
+    // it stay in the result.
     if (rc != SQL_NO_DATA) {
         std::cout << "SQLFetch failed: " << statement << std::endl;
         std::cout << "Error in Fetch " << rc << std::endl;
         printDiagnostic(stmt);
+        std::cout << "The rows after row " << row << " were not read." << std::endl;
         freeStatement(stmt);
         return false;
     }
