@@ -1,6 +1,8 @@
 #include "input/GMDB.h"
 
 #include <cctype>
+#include <climits>
+#include <cstdint>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -46,22 +48,27 @@ std::string quotedText(const std::string& text) {
 
 std::string quoted(const char* text) { return text == nullptr ? "NULL" : quotedText(text); }
 
-// A value in an ODBC connection string: braced, with every closing brace
-// doubled, so that ';' and '=' in it are taken as they are.
+// A value in an ODBC connection string: as it is, or braced with every
+// closing brace doubled when it holds a character that would end or
+// change it. (The MariaDB driver reads the keys after a braced value
+// unreliably, so plain values stay plain and the time-outs come first.)
 std::string connectionValue(const char* text) {
+    const std::string plain = orEmpty(text);
+    if (plain.find_first_of(";{}=") == std::string::npos && (plain.empty() || (plain.front() != ' ' && plain.back() != ' ')))
+        return plain;
     std::string value = "{";
-    for (const char* c = orEmpty(text); *c != '\0'; ++c) {
-        value += *c;
-        if (*c == '}') value += '}';
+    for (char c : plain) {
+        value += c;
+        if (c == '}') value += '}';
     }
     return value + "}";
 }
 
-// Seconds a connection attempt may wait for the server, at each step: the
-// TCP connection (login time-out) and every read or write (the driver's own
-// time-outs), so that a server that accepts and never answers costs a few
-// seconds, not forever.
+// Seconds a connection attempt may wait for the server: for the TCP
+// connection and the server's greeting (a server that accepts and never
+// answers costs this long), and for each later read or write.
 constexpr int kConnectTimeoutSeconds = 5;
+constexpr int kReadTimeoutSeconds = 10;
 
 std::string boolText(bool value) { return value ? "\"True\"" : "\"False\""; }
 
@@ -157,6 +164,55 @@ void writeFile(const std::string& path, const std::string& content, const char* 
     }
     std::size_t written = std::fwrite(content.data(), 1, content.size(), f);
     if (std::fclose(f) != 0 || written < content.size()) std::cout << "Error in writing the file" << std::endl;
+}
+
+// The range of an integer C type; false for the other types.
+bool integerRange(SQLSMALLINT cType, long long& low, long long& high) {
+    switch (cType) {
+    case SQL_C_SLONG: case SQL_C_LONG: low = INT32_MIN; high = INT32_MAX; return true;
+    case SQL_C_ULONG: low = 0; high = UINT32_MAX; return true;
+    case SQL_C_SSHORT: case SQL_C_SHORT: low = INT16_MIN; high = INT16_MAX; return true;
+    case SQL_C_USHORT: low = 0; high = UINT16_MAX; return true;
+    case SQL_C_STINYINT: case SQL_C_TINYINT: low = INT8_MIN; high = INT8_MAX; return true;
+    case SQL_C_UTINYINT: low = 0; high = UINT8_MAX; return true;
+    default: return false;
+    }
+}
+
+// Reads column `column` of the current row into `buffer` (`size` bytes) as
+// `cType`; a NULL leaves the buffer as it was. An integer is read as 64 bits
+// and checked against its type, because the driver cuts a wider value
+// silently. False with `problem` set when the value cannot be had or does
+// not fit.
+bool readColumnValue(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, void* buffer, SQLLEN size,
+                     std::string& problem) {
+    SQLLEN indicator = 0;
+    long long low = 0, high = 0;
+    if (!integerRange(cType, low, high)) {
+        if (SQL_SUCCEEDED(SQLGetData(stmt, column, cType, buffer, size, &indicator))) return true;
+        problem = GMDB::statementDiagnostic(stmt);
+        return false;
+    }
+    SQLBIGINT value = 0;
+    if (!SQL_SUCCEEDED(SQLGetData(stmt, column, SQL_C_SBIGINT, &value, sizeof value, &indicator))) {
+        problem = GMDB::statementDiagnostic(stmt);
+        return false;
+    }
+    if (indicator == SQL_NULL_DATA) return true;
+    if (value < low || value > high) {
+        problem = "the value " + std::to_string(value) + " does not fit";
+        return false;
+    }
+    unsigned char* out = static_cast<unsigned char*>(buffer);
+    switch (cType) {
+    case SQL_C_SLONG: case SQL_C_LONG: { const std::int32_t v = static_cast<std::int32_t>(value); std::memcpy(out, &v, sizeof v); break; }
+    case SQL_C_ULONG: { const std::uint32_t v = static_cast<std::uint32_t>(value); std::memcpy(out, &v, sizeof v); break; }
+    case SQL_C_SSHORT: case SQL_C_SHORT: { const std::int16_t v = static_cast<std::int16_t>(value); std::memcpy(out, &v, sizeof v); break; }
+    case SQL_C_USHORT: { const std::uint16_t v = static_cast<std::uint16_t>(value); std::memcpy(out, &v, sizeof v); break; }
+    case SQL_C_STINYINT: case SQL_C_TINYINT: { const std::int8_t v = static_cast<std::int8_t>(value); std::memcpy(out, &v, sizeof v); break; }
+    default: { const std::uint8_t v = static_cast<std::uint8_t>(value); std::memcpy(out, &v, sizeof v); break; }
+    }
+    return true;
 }
 
 std::string selectById(const char* table, const char* column, const char* idName, int id) {
@@ -259,13 +315,13 @@ bool GMDB::DBConnect(const char* dsn, const char* user, const char* password) {
 
     std::cout << "trying to connect to DSN=" << orEmpty(dsn) << ", USER=" << orEmpty(user)
               << ", PASS=" << orEmpty(password) << std::endl;
-    // The login time-out bounds only the TCP connection with the MariaDB
-    // driver; its read and write time-outs, which only a connection string
-    // can set, bound the wait for the server's greeting and answers.
-    const std::string timeout = std::to_string(kConnectTimeoutSeconds);
-    std::string connection = "DSN=" + connectionValue(dsn) + ";UID=" + connectionValue(user) +
-                             ";PWD=" + connectionValue(password) + ";READ_TIMEOUT=" + timeout +
-                             ";WRITE_TIMEOUT=" + timeout;
+    // The login time-out does not reach the MariaDB driver's wait for the
+    // server's greeting; its own time-outs, which only a connection string
+    // can set, bound the connection and every read and write.
+    std::string connection = "CONN_TIMEOUT=" + std::to_string(kConnectTimeoutSeconds) +
+                             ";READ_TIMEOUT=" + std::to_string(kReadTimeoutSeconds) +
+                             ";WRITE_TIMEOUT=" + std::to_string(kReadTimeoutSeconds) + ";DSN=" + connectionValue(dsn) +
+                             ";UID=" + connectionValue(user) + ";PWD=" + connectionValue(password);
     SQLSMALLINT completedLength = 0;
     rc = SQLDriverConnect(V_OD_hdbc, nullptr, reinterpret_cast<SQLCHAR*>(&connection[0]), SQL_NTS, nullptr, 0,
                           &completedLength, SQL_DRIVER_NOPROMPT);
@@ -524,28 +580,28 @@ bool GMDB::DBReadTokens(int marking, const char* typeName, std::vector<attr_name
     while (SQL_SUCCEEDED(rc = SQLFetch(stmt))) {
         ++row;
         std::string badColumn;
-        SQLLEN indicator = 0;
+        std::string problem;
         for (std::size_t k = 0; k < n && badColumn.empty(); ++k) {
             const SQLSMALLINT cType = requested[k] != nullptr ? requested[k]->sql_c_type : SQL_C_CHAR;
-            if (!SQL_SUCCEEDED(SQLGetData(stmt, static_cast<SQLUSMALLINT>(k + 1), cType, &buffers[k * stride],
-                                          kBufferSize, &indicator)))
+            if (!readColumnValue(stmt, static_cast<SQLUSMALLINT>(k + 1), cType, &buffers[k * stride], kBufferSize,
+                                 problem))
                 badColumn = requested[k] != nullptr ? requested[k]->name : std::string();
         }
-        std::string diagnostic;
-        if (!badColumn.empty()) diagnostic = statementDiagnostic(stmt);
         tokenId = 0;
         placeName[0] = 0;
-        const bool idRead = SQL_SUCCEEDED(
-            SQLGetData(stmt, static_cast<SQLUSMALLINT>(n + 1), SQL_C_ULONG, &tokenId, sizeof tokenId, &indicator));
+        std::string idProblem;
+        const bool idRead = readColumnValue(stmt, static_cast<SQLUSMALLINT>(n + 1), SQL_C_ULONG, &tokenId,
+                                            sizeof tokenId, idProblem);
         if (badColumn.empty() && !idRead) {
             badColumn = "id";
-            diagnostic = statementDiagnostic(stmt);
+            problem = idProblem;
         }
-        SQLGetData(stmt, static_cast<SQLUSMALLINT>(n + 2), SQL_C_CHAR, placeName, kBufferSize, &indicator);
+        SQLLEN placeIndicator = 0;
+        SQLGetData(stmt, static_cast<SQLUSMALLINT>(n + 2), SQL_C_CHAR, placeName, kBufferSize, &placeIndicator);
         placeName[kBufferSize - 1] = 0;
         if (!badColumn.empty()) {
             std::cout << "Could not read row " << row << " (token " << (idRead ? std::to_string(tokenId) : "?")
-                      << " of place '" << placeName << "'): column " << badColumn << ": " << diagnostic
+                      << " of place '" << placeName << "'): column " << badColumn << ": " << problem
                       << "; the token is skipped." << std::endl;
             buffers = taken;
             continue;

@@ -43,6 +43,9 @@ public:
     // (SQL_C_CHAR gives the long character type; the integer C types give
     // the integer type of matching width and signedness).
     bool SQLGetTypeName(SQLSMALLINT cType, std::string& name);
+    // The driver's first message on a statement: message, " (", native
+    // code, ")"; empty when it has none.
+    static std::string statementDiagnostic(SQLHSTMT stmt);
     // `text` with every character lower-cased.
     static std::string lcase(std::string text);
 
@@ -152,8 +155,6 @@ private:
     // Prints the driver's first message for a failed call (of the statement
     // when given, else of the connection): message, " (", native code, ")".
     void printDiagnostic(SQLHSTMT stmt = SQL_NULL_HSTMT);
-    // The same text for the statement's first message; empty when it has none.
-    static std::string statementDiagnostic(SQLHSTMT stmt);
     // Runs `statement` and fetches column 1 of its first row into `target`.
     ReadResult readColumn(const std::string& statement, SQLSMALLINT cType, void* target, SQLLEN size);
     bool execute(const std::string& statement);
