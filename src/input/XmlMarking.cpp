@@ -31,10 +31,22 @@ const XMLSize_t kEntityExpansionLimit = 10000;
 const XMLSize_t kParseMemoryLimit = XMLSize_t(64) << 20;
 
 // Gives the parser memory up to a budget; beyond it, an allocation fails as
-// Xerces' own allocations fail when the system has no memory left.
+// Xerces' own allocations fail when the system has no memory left. The
+// blocks still held when the manager goes are released: Xerces loses a block
+// when it cannot open the file as a stream (a directory named marking.xml).
 class BoundedMemory : public xml::MemoryManager {
 public:
     explicit BoundedMemory(XMLSize_t limit) : limit_(limit) {}
+    ~BoundedMemory() override {
+        while (first_ != nullptr) {
+            Block* next = first_->next;
+            std::free(first_);
+            first_ = next;
+        }
+    }
+    BoundedMemory(const BoundedMemory&) = delete;
+    BoundedMemory& operator=(const BoundedMemory&) = delete;
+
     xml::MemoryManager* getExceptionMemoryManager() override { return xml::XMLPlatformUtils::fgMemoryManager; }
 
     void* allocate(XMLSize_t size) override {
@@ -42,28 +54,39 @@ public:
             exceeded_ = true;
             throw xml::OutOfMemoryException();
         }
-        // The size is kept in front of the block, which stays aligned for
-        // every type.
-        void* block = std::malloc(size + kHeader);
+        auto* block = static_cast<Block*>(std::malloc(sizeof(Block) + size));
         if (block == nullptr) throw xml::OutOfMemoryException();
-        *static_cast<XMLSize_t*>(block) = size;
+        block->size = size;
+        block->previous = nullptr;
+        block->next = first_;
+        if (first_ != nullptr) first_->previous = block;
+        first_ = block;
         used_ += size;
-        return static_cast<char*>(block) + kHeader;
+        return block + 1;
     }
 
     void deallocate(void* p) override {
         if (p == nullptr) return;
-        void* block = static_cast<char*>(p) - kHeader;
-        used_ -= *static_cast<XMLSize_t*>(block);
+        Block* block = static_cast<Block*>(p) - 1;
+        if (block->previous != nullptr) block->previous->next = block->next;
+        else first_ = block->next;
+        if (block->next != nullptr) block->next->previous = block->previous;
+        used_ -= block->size;
         std::free(block);
     }
 
     bool exceeded() const { return exceeded_; }
 
 private:
-    static constexpr XMLSize_t kHeader = alignof(std::max_align_t);
+    // In front of every block given out, which stays aligned for every type.
+    struct alignas(std::max_align_t) Block {
+        Block* previous;
+        Block* next;
+        XMLSize_t size;
+    };
     const XMLSize_t limit_;
     XMLSize_t used_ = 0;
+    Block* first_ = nullptr;
     bool exceeded_ = false;
 };
 
