@@ -1,10 +1,14 @@
 // The transient and stationary run loops, the measure bookkeeping they share
 // and the end of a run ("results.log").
 #include <algorithm>
-#include <fstream>
 #include <iostream>
+#include <sstream>
+#include <utility>
+#include <vector>
 
+#include "engine/ResultFile.h"
 #include "engine/Simulation.h"
+#include "engine/StopSignal.h"
 #include "frame/MainClass.h"
 #include "net/NetClass.h"
 #include "net/Transition.h"
@@ -14,6 +18,22 @@ namespace {
 // The value of --secmax that switches the wall-clock limit off.
 const unsigned kNoRunTimeLimit = 4294967295u;
 }  // namespace
+
+bool Simulation::mustStopNow() {
+    if (StopSignal::received() != 0) {
+        stopCause = StopCause::Signal;
+        return true;
+    }
+    if (!noRunTimeLimit && static_cast<unsigned>(wallNow() - wallStart) >= secmax) {
+        stopCause = StopCause::WallClock;
+        return true;
+    }
+    return false;
+}
+
+std::string Simulation::stoppedBySignalLine() const {
+    return "ABORTED SIMULATION. STOPPED BY SIGNAL " + std::to_string(StopSignal::received()) + ".";
+}
 
 // A measure is done with when it has reached its precision. In a transient
 // run that takes effect from the next replication on: the replication in
@@ -91,6 +111,13 @@ void Simulation::run_transient(double& runAlpha) {
     Binding sampling(startTime);
     Logging* log = MainClass::getLog();
     EventList events;
+    // The estimates after the last finished replication: a replication cut
+    // short by a stop is taken back to them.
+    std::vector<std::pair<MeasureObj*, MeasureObj::TransientEstimates>> finished;
+    auto saveFinished = [&]() {
+        finished.clear();
+        for (MeasureObj* m : net->getMeasureList()) finished.emplace_back(m, m->saveTransientEstimates());
+    };
 
     while (!done) {
         resetCurrentTime();
@@ -99,6 +126,7 @@ void Simulation::run_transient(double& runAlpha) {
         net->loadMeasureList(mode);
         initTransitions();
         initMeasureList(loopCount == 0);
+        if (loopCount == 0) saveFinished();
         sampleTime = startTime;
         resetMeasures = true;
         done = true;
@@ -115,7 +143,12 @@ void Simulation::run_transient(double& runAlpha) {
         };
         const bool hasMeasures = !net->getMeasureList().empty();
         const DateTime end = stopTime + samplingInterval;
+        bool stopped = false;
         do {
+            if (mustStopNow()) {
+                stopped = true;
+                break;
+            }
             getFirstBindingsOfAllTransitions(&events, false);
             Binding* b = resolve_conflicts(events);
             if (b == nullptr) {
@@ -145,9 +178,15 @@ void Simulation::run_transient(double& runAlpha) {
             if (atSamplingPoint) sampleAt(false, false);
         } while (sampleTime != end);
 
+        if (stopped) {
+            for (auto& [m, estimates] : finished) m->restoreTransientEstimates(estimates);
+            done = false;
+            break;
+        }
         if (static_cast<unsigned>(wallNow() - wallStart) < secmax || noRunTimeLimit) {
             ++loopCount;
             if (analysisState != 1 && loopCount > 5) analysisState = 1;
+            saveFinished();
         } else {
             done = false;
             break;
@@ -156,8 +195,10 @@ void Simulation::run_transient(double& runAlpha) {
     if (loopCount <= 5)
         std::cout << "WARNING NO ANALYSIS DONE: THE NUMBER OF LOOPS IN TRANSIENT SIMULATION LESS THAN TEN."
                   << std::endl;
-    std::cout << (done ? "\nSIMULATION SUCCESSFUL" : "\nABORT SIMULATION. REACHED MAXIMUM RUNNING TIME.")
-              << std::flush;
+    if (done) std::cout << "\nSIMULATION SUCCESSFUL";
+    else if (stopCause == StopCause::Signal) std::cout << "\n" << stoppedBySignalLine();
+    else std::cout << "\nABORT SIMULATION. REACHED MAXIMUM RUNNING TIME.";
+    std::cout << std::flush;
 }
 
 void Simulation::run_stationary(double& runAlpha) {
@@ -181,8 +222,7 @@ void Simulation::run_stationary(double& runAlpha) {
     Logging* log = MainClass::getLog();
     EventList events;
 
-    while (!success && (currentSimulationTime <= stopTime || noModelTimeLimit) &&
-           (static_cast<unsigned>(wallNow() - wallStart) < secmax || noRunTimeLimit)) {
+    while (!success && (currentSimulationTime <= stopTime || noModelTimeLimit) && !mustStopNow()) {
         getFirstBindingsOfAllTransitions(&events, false);
         Binding* b = resolve_conflicts(events);
         if (b == nullptr) {
@@ -204,6 +244,7 @@ void Simulation::run_stationary(double& runAlpha) {
     if (analysisState != 1)
         std::cout << "\nNUMBER OF EVENTS LESS THAN 3. NO MEASURE HAS REACHED THE PREDEFINED ACCURACY." << std::endl;
     if (success) std::cout << "\nSIMULATION SUCCESSFUL";
+    else if (stopCause == StopCause::Signal) std::cout << "\n" << stoppedBySignalLine();
     else if (!noModelTimeLimit && currentSimulationTime >= stopTime)
         std::cout << "\nABORTED SIMULATION. REACHED MAXIMUM MODEL TIME.";
     else std::cout << "\nABORTED SIMULATION. REACHED MAXIMUM RUN TIME.";
@@ -215,11 +256,16 @@ void Simulation::run_restart(double& runAlpha, int, double, double, int) { alpha
 
 void Simulation::shutdown() {
     std::cout << std::endl << std::endl;
-    std::ofstream file("results.log", std::ios::out | std::ios::trunc);
-    if (!file.is_open()) std::cerr << "Could not create the result file \"results.log\"." << std::endl;
+    // The file is composed in memory and replaces "results.log" only when
+    // complete; the console gets the same text as it goes.
+    std::ostringstream file;
     const char* title = mode == 0 ? "RESULTS OF TRANSIENT SIMULATION" : "RESULTS OF STATIONARY SIMULATION";
     file << title << "\n";
     std::cout << title << std::endl;
+    if (stopCause == StopCause::Signal) {
+        file << stoppedBySignalLine() << "\n";
+        std::cout << stoppedBySignalLine() << std::endl;
+    }
     double t;
     if (mode == 1 && noModelTimeLimit) {
         sampleTime -= samplingInterval;
@@ -233,5 +279,5 @@ void Simulation::shutdown() {
     std::cout << "SIMULATION TIME: " << t << "\n\n";
     for (MeasureObj* m : net->getMeasureList()) m->writeResult(file, std::cout, mode, &startTime, &samplingInterval);
     std::cout.flush();
-    file.close();
+    resultsWritten = ResultFile::replace("results.log", file.str());
 }

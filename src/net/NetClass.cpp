@@ -1,5 +1,6 @@
 #include "net/NetClass.h"
 
+#include <algorithm>
 #include <iostream>
 
 #include "net/Place.h"
@@ -8,10 +9,10 @@
 
 NetClass::NetClass() {}
 
-// Only the newest generation is reachable through the maps; earlier
-// generations of a rebuilt net stay alive until the net goes. All
-// transitions go before any place, because the places release the tokens
-// and the measures.
+// Only the newest generation is reachable through the maps; the earlier
+// generations that are kept stay alive until the net goes. All transitions
+// go before any place, because the places release the tokens and the
+// measures.
 NetClass::~NetClass() {
     for (auto& entry : transitions) delete entry.second;
     for (Transition* t : retiredTransitions) delete t;
@@ -104,12 +105,29 @@ std::string NetClass::writeMaps() const {
 
 void NetClass::storeMeasureList() { storedMeasureList = measureList; }
 
-// Forgets the current generation without deleting it: the stored measures
-// stay valid and are evaluated again after the rebuild.
+bool NetClass::countsStoredMeasure() const {
+    for (const auto& entry : places)
+        for (MeasureObj* m : entry.second->getMeasures())
+            if (std::find(storedMeasureList.begin(), storedMeasureList.end(), m) != storedMeasureList.end())
+                return true;
+    return false;
+}
+
+void NetClass::retireGeneration() {
+    if (countsStoredMeasure()) {
+        for (auto& entry : places) retiredPlaces.push_back(entry.second);
+        for (auto& entry : transitions) retiredTransitions.push_back(entry.second);
+        return;
+    }
+    for (auto& entry : transitions) delete entry.second;
+    for (auto& entry : places) delete entry.second;
+}
+
+// Ends the current generation; the stored measures stay valid and are
+// evaluated again after the rebuild.
 void NetClass::clearMaps() {
     storeMeasureList();
-    for (auto& entry : places) retiredPlaces.push_back(entry.second);
-    for (auto& entry : transitions) retiredTransitions.push_back(entry.second);
+    retireGeneration();
     places.clear();
     transitions.clear();
     measureList.clear();

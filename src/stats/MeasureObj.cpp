@@ -84,6 +84,42 @@ void MeasureObj::restartAnalysis(bool keepAllEstimates) {
     m2_iter = 0;
 }
 
+MeasureObj::TransientEstimates MeasureObj::saveTransientEstimates() const {
+    TransientEstimates saved;
+    saved.averagedMean = AveragedMean;
+    saved.variance = Variance;
+    saved.deltaX = DeltaX;
+    saved.epsilon = Epsilon;
+    saved.m_iter = m_iter;
+    saved.d_iter = d_iter;
+    saved.v_iter = v_iter;
+    saved.e_iter = e_iter;
+    saved.meanTransient = mean_transient;
+    saved.m2 = m2;
+    saved.meanTransientIter = mean_transient_iter;
+    saved.m2Iter = m2_iter;
+    saved.precisionReached = precision_reached;
+    saved.settled = settled;
+    return saved;
+}
+
+void MeasureObj::restoreTransientEstimates(const TransientEstimates& saved) {
+    AveragedMean = saved.averagedMean;
+    Variance = saved.variance;
+    DeltaX = saved.deltaX;
+    Epsilon = saved.epsilon;
+    m_iter = saved.m_iter;
+    d_iter = saved.d_iter;
+    v_iter = saved.v_iter;
+    e_iter = saved.e_iter;
+    mean_transient = saved.meanTransient;
+    m2 = saved.m2;
+    mean_transient_iter = saved.meanTransientIter;
+    m2_iter = saved.m2Iter;
+    precision_reached = saved.precisionReached;
+    settled = saved.settled;
+}
+
 bool MeasureObj::makeTransientAnalysis(double& alpha, double x, int a, bool atEnd) {
     // More sampling points than prepared, or a replication count that cannot
     // be one: nothing to update.

@@ -126,6 +126,19 @@ public:
     // reading position is set to the beginning. `keepAllEstimates` is false
     // for stationary and RESTART runs, which read only the newest estimate.
     void restartAnalysis(bool keepAllEstimates);
+    // The transient estimates as they stand after a replication, so that a
+    // replication abandoned before its end can be taken back: it must not
+    // count, and the results come from the finished ones.
+    struct TransientEstimates {
+        EstimateList averagedMean, variance, deltaX, epsilon;
+        std::size_t m_iter = 0, d_iter = 0, v_iter = 0, e_iter = 0;
+        std::vector<double> meanTransient, m2;
+        std::size_t meanTransientIter = 0, m2Iter = 0;
+        bool precisionReached = false;
+        bool settled = false;
+    };
+    TransientEstimates saveTransientEstimates() const;
+    void restoreTransientEstimates(const TransientEstimates& saved);
     // The block that receives new samples.
     SampleBlock& currentSampleBlock() { return SampleBlocks[s_iter]; }
     bool hasSampleBlock() const { return s_iter < SampleBlocks.size(); }

@@ -2,10 +2,14 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <chrono>
+#include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <poll.h>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -77,6 +81,106 @@ ProgramResult runProgram(const std::string& program, const std::vector<std::stri
     result.err = readFile(errPath);
     std::remove(outPath.c_str());
     std::remove(errPath.c_str());
+    return result;
+}
+
+ChildProgram::ChildProgram(const std::string& program, const std::vector<std::string>& args,
+                           const std::string& workdir)
+    : ChildProgram(program, args, workdir, Options()) {}
+
+ChildProgram::ChildProgram(const std::string& program, const std::vector<std::string>& args,
+                           const std::string& workdir, const Options& options) {
+    int out[2], err[2];
+    if (pipe(out) != 0 || pipe(err) != 0) return;
+    std::vector<std::string> all{program};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid = fork();
+    if (pid == 0) {
+        if (chdir(workdir.c_str()) != 0) _exit(127);
+        int in = open("/dev/null", O_RDONLY);
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        dup2(in, 0);
+        close(out[0]);
+        close(err[0]);
+        if (options.fileSizeLimit != 0) {
+            std::signal(SIGXFSZ, SIG_IGN);
+            struct rlimit limit;
+            limit.rlim_cur = limit.rlim_max = options.fileSizeLimit;
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
+        }
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    close(err[1]);
+    outFd = out[0];
+    errFd = err[0];
+}
+
+ChildProgram::~ChildProgram() {
+    if (pid > 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    if (outFd >= 0) close(outFd);
+    if (errFd >= 0) close(errFd);
+}
+
+bool ChildProgram::readAvailable(int timeoutMs) {
+    struct pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+    if (poll(fds, 2, timeoutMs) <= 0) return false;
+    char buf[65536];
+    for (int i = 0; i < 2; ++i) {
+        if ((fds[i].revents & (POLLIN | POLLHUP)) == 0) continue;
+        const ssize_t n = read(fds[i].fd, buf, sizeof buf);
+        if (n > 0) (i == 0 ? result.out : result.err).append(buf, static_cast<std::size_t>(n));
+        if (n == 0) {
+            close(fds[i].fd);
+            (i == 0 ? outFd : errFd) = -1;
+        }
+    }
+    return true;
+}
+
+bool ChildProgram::waitForOutput(const std::string& text, double seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (result.out.find(text) == std::string::npos) {
+        if (outFd < 0 || std::chrono::steady_clock::now() > end) return false;
+        readAvailable(50);
+    }
+    return true;
+}
+
+void ChildProgram::signal(int number) {
+    if (pid > 0) kill(pid, number);
+}
+
+ProgramResult ChildProgram::wait(double seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    int status = 0;
+    for (;;) {
+        readAvailable(20);
+        if (pid > 0 && waitpid(pid, &status, WNOHANG) == pid) {
+            pid = -1;
+            break;
+        }
+        if (std::chrono::steady_clock::now() > end) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            pid = -1;
+            result.status = -1;
+            return result;
+        }
+    }
+    // The rest of the output; a grandchild holding the pipes open must not
+    // hold the test.
+    while ((outFd >= 0 || errFd >= 0) && readAvailable(1000)) {
+    }
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
 }
 

@@ -31,6 +31,41 @@ struct ProgramResult {
 ProgramResult runProgram(const std::string& program, const std::vector<std::string>& args,
                          const std::string& workdir, const std::string& argv0 = "");
 
+// A program running in the background, with its standard output and error
+// read through pipes (so that a file size limit of the child does not touch
+// them). For tests that signal a running program or limit its resources.
+class ChildProgram {
+public:
+    struct Options {
+        // RLIMIT_FSIZE of the child in bytes (SIGXFSZ ignored, so that a
+        // write beyond it fails with EFBIG); 0 for none.
+        unsigned long fileSizeLimit = 0;
+    };
+    ChildProgram(const std::string& program, const std::vector<std::string>& args, const std::string& workdir,
+                 const Options& options);
+    ChildProgram(const std::string& program, const std::vector<std::string>& args, const std::string& workdir);
+    // Kills a child that is still running.
+    ~ChildProgram();
+    ChildProgram(const ChildProgram&) = delete;
+    ChildProgram& operator=(const ChildProgram&) = delete;
+
+    // Reads the output until standard output holds `text` or the child ends;
+    // false after `seconds` without it.
+    bool waitForOutput(const std::string& text, double seconds);
+    void signal(int number);
+    // Waits for the end, at most `seconds` (then the child is killed and
+    // the status is -1), reading all the output.
+    ProgramResult wait(double seconds);
+
+private:
+    // Reads what the pipes have within `timeoutMs`; false when nothing came.
+    bool readAvailable(int timeoutMs);
+    int pid = -1;
+    int outFd = -1;
+    int errFd = -1;
+    ProgramResult result;
+};
+
 // The whole text of a file; empty when it cannot be read.
 std::string readFile(const std::string& path);
 

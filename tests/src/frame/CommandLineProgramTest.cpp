@@ -132,7 +132,18 @@ TEST(CommandLineProgram, BadValuesEndInParseError) {
              {"-S", "--mstart", "0", "--mstop", "1", "--seed", "4294967296"},
              {"-S", "--mstart", "0", "--mstop", "1", "--percentage", "maybe"},
              {"-S", "--mstart", "0", "--mstop", "1", "--unknown"},
-             {"-S", "--mstart"}}) {
+             {"-S", "--mstart"},
+             // Negative or empty values of unsigned options, which the
+             // library's own reading takes as 4294967295 or the default.
+             {"-S", "--mstart", "0", "--mstop", "1", "--secmax", "-1"},
+             {"-S", "--mstart", "0", "--mstop", "1", "--seed", "-1"},
+             {"-T", "--mstart", "0", "--mstop", "1", "--nofsampling", "-1"},
+             {"-S", "--mstart", "0", "--mstop", "1", "--secmax", ""},
+             {"-S", "--mstart", "0", "--mstop", "1", "--seed", " "},
+             {"-S", "--mstart", "0", "--mstop", "", "--secmax", "1"},
+             {"-p", "--fcount", "", "--lcount", "1"},
+             {"-S", "--mstart", "0", "--mstop", "1", "--confidence", "95x"},
+             {"-T", "--mstart", "0", "--mstop", "1", "--nofsampling", "4294967296"}}) {
         ProgramResult r = run(args);
         EXPECT_EQ(r.status, 1) << folded(r.err);
         EXPECT_TRUE(contains(r.err, "PARSE ERROR")) << r.err;
@@ -180,6 +191,21 @@ TEST(CommandLineProgram, TimeWindowChecks) {
         {{"-T", "--mstart", "0", "--mstop", "10", "--nofsampling", "0"}, 1,
          "Number of sampling points must be > 0."},
         {{"-S", "--mstart", "0", "--mstop", "10", "--nofsampling", "0"}, 0,
+         "Running simulation from "},
+        // More sampling points than a run can hold.
+        {{"-T", "--mstart", "0", "--mstop", "10", "--nofsampling", "2147483648"}, 1,
+         "Number of sampling points must be <= 1000000."},
+        {{"-T", "--mstart", "0", "--mstop", "10", "--nofsampling", "1000001"}, 1,
+         "Number of sampling points must be <= 1000000."},
+        // Confidence levels without a column in the quantile table.
+        {{"-S", "--mstart", "0", "--mstop", "10", "--confidence", "79.9"}, 1,
+         "Confidence must be >= 80.0 and <= 99.8."},
+        {{"-T", "--mstart", "0", "--mstop", "10", "--confidence", "99.81"}, 1,
+         "Confidence must be >= 80.0 and <= 99.8."},
+        {{"-S", "--mstart", "0", "--mstop", "10", "--confidence", "-95"}, 1,
+         "Confidence must be >= 80.0 and <= 99.8."},
+        {{"-S", "--mstart", "0", "--mstop", "10", "--confidence", "80"}, 0, "Running simulation from "},
+        {{"-T", "--mstart", "0", "--mstop", "10", "--confidence", "99.8", "--secmax", "1"}, 0,
          "Running simulation from "},
     };
     for (const auto& c : cases) {

@@ -349,6 +349,34 @@ TEST(MeasureResultText, TransientRows) {
     EXPECT_EQ(write(m, 0, 100.0, 50.0).file, t.file);
 }
 
+TEST(MeasureResultText, AnAbandonedReplicationIsTakenBack) {
+    // Two finished replications, then a third cut short after one of its
+    // two points: put back, the results are those of the two finished ones.
+    TestMeasure m("Queue", true, false);
+    m.prepareSampling(2);
+    m.setEpsMax(0.05);
+    m.restartAnalysis(true);
+    m.makeTransientAnalysis(alpha05, 1, 0, false);
+    m.makeTransientAnalysis(alpha05, 10, 0, true);
+    m.restartAnalysis(true);
+    m.makeTransientAnalysis(alpha05, 3, 1, false);
+    m.makeTransientAnalysis(alpha05, 14, 1, true);
+    const std::string finished = write(m, 0, 100.0, 50.0).file;
+    const MeasureObj::TransientEstimates saved = m.saveTransientEstimates();
+
+    m.restartAnalysis(true);
+    m.makeTransientAnalysis(alpha05, 1000, 2, false);
+    EXPECT_NE(write(m, 0, 100.0, 50.0).file, finished);
+    m.restoreTransientEstimates(saved);
+    EXPECT_EQ(write(m, 0, 100.0, 50.0).file, finished);
+
+    // The next replication goes on from the finished ones as if the
+    // abandoned one had never run.
+    m.restartAnalysis(true);
+    m.makeTransientAnalysis(alpha05, 2, 2, false);
+    EXPECT_DOUBLE_EQ(m.getAveragedMean().back(), 2.0);
+}
+
 TEST(MeasureResultText, IncompleteAnalysis) {
     // Transient run that ended after its first replication: means and
     // variances only.
