@@ -16,12 +16,15 @@ const USAGE = `usage: node server.js [options]
   --folder DIR         working folder proposed to the page (default
                        <build>/frontend/work, made with the bundled marking)
   --programs DIR       also offer the programs in DIR
+  --descriptions DIR   also look for net descriptions (*.net.json) in DIR;
+                       the token game draws a program's net from the
+                       description whose "net" is the program's name
   --tokengame-port N   port of the token game (default 2020, the simulator's)`;
 
 function parseArgs(argv) {
   const repoRoot = path.resolve(__dirname, '..');
   const o = { host: '127.0.0.1', port: 8420, repoRoot, buildDir: path.join(repoRoot, 'build'), workRoots: [],
-    extraProgramDirs: [], tokenGamePort: 2020, defaultFolder: null };
+    extraProgramDirs: [], descriptionDirs: [], tokenGamePort: 2020, defaultFolder: null };
   const value = (i) => {
     if (i + 1 >= argv.length) throw new Error(`${argv[i]} needs a value`);
     return argv[i + 1];
@@ -38,6 +41,7 @@ function parseArgs(argv) {
       case '--workroot': o.workRoots.push(path.resolve(value(i++))); break;
       case '--folder': o.defaultFolder = path.resolve(value(i++)); break;
       case '--programs': o.extraProgramDirs.push(path.resolve(value(i++))); break;
+      case '--descriptions': o.descriptionDirs.push(path.resolve(value(i++))); break;
       case '--tokengame-port': o.tokenGamePort = port(value(i++)); break;
       case '--help': console.log(USAGE); process.exit(0); break;
       default: throw new Error(`unknown option ${argv[i]}`);

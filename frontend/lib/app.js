@@ -103,12 +103,16 @@ class App {
       if (!/^application\/json\b/.test(String(req.headers['content-type']))) return reject(new UserError('expected application/json'));
       const chunks = [];
       let size = 0;
+      // Past the limit the rest is read and dropped, and the answer closes
+      // the connection.
       req.on('data', (c) => {
         size += c.length;
-        if (size > this.limits.requestBody) { reject(new UserError('request too large')); req.destroy(); } else chunks.push(c);
+        if (size <= this.limits.requestBody) chunks.push(c);
+        else if (size > 16 * this.limits.requestBody) req.destroy();
       });
       req.on('end', () => {
-        try { resolve(JSON.parse(Buffer.concat(chunks).toString('utf8') || '{}')); } catch { reject(new UserError('malformed JSON')); }
+        if (size > this.limits.requestBody) return reject(new UserError('request too large'));
+        try { return resolve(JSON.parse(Buffer.concat(chunks).toString('utf8') || '{}')); } catch { return reject(new UserError('malformed JSON')); }
       });
       req.on('error', reject);
     });

@@ -35,11 +35,14 @@ function isInside(root, target) {
 class Paths {
   // repoRoot: the source tree; buildDir: its build tree; workRoots: the
   // folders below which the page may name working folders.
-  constructor({ repoRoot, buildDir, workRoots, extraProgramDirs = [] }) {
+  // extraProgramDirs, descriptionDirs: more folders of programs and of
+  // net descriptions (the front end's --programs and --descriptions).
+  constructor({ repoRoot, buildDir, workRoots, extraProgramDirs = [], descriptionDirs = [] }) {
     this.repoRoot = fs.realpathSync(repoRoot);
     this.buildDir = path.resolve(buildDir);
     this.workRoots = workRoots.map((r) => fs.realpathSync(r));
     this.extraProgramDirs = extraProgramDirs.map((d) => path.resolve(d));
+    this.descriptionDirs = descriptionDirs.map((d) => path.resolve(d));
   }
 
   // The compiled net programs: build/<name> made from a description (its
@@ -94,7 +97,7 @@ class Paths {
   // Net descriptions (*.net.json) of the source tree and the build tree.
   descriptions() {
     const roots = ['model', 'examples', 'tests/model/nets'].map((d) => path.join(this.repoRoot, d));
-    roots.push(path.join(this.buildDir, 'nets'));
+    roots.push(path.join(this.buildDir, 'nets'), ...this.descriptionDirs);
     const found = [];
     const walk = (dir, depth) => {
       for (const name of listDir(dir)) {
@@ -108,7 +111,7 @@ class Paths {
     };
     roots.forEach((r) => walk(r, 0));
     return [...new Set(found)].map((file) => ({
-      id: path.relative(this.repoRoot, file),
+      id: isInside(this.repoRoot, file) ? path.relative(this.repoRoot, file) : file,
       file,
       net: readNetName(file),
       fileName: path.basename(file, '.net.json'),

@@ -46,7 +46,11 @@ class SimulationRun extends EventEmitter {
     const err = new LineSplitter((l) => this.consoleLine('err', l), this.limits.maxLine);
     this.child.stdout.on('data', (c) => out.push(c));
     this.child.stderr.on('data', (c) => err.push(c));
-    this.child.on('error', (e) => this.consoleLine('err', `cannot start ${this.program}: ${e.message}`));
+    this.child.on('error', (e) => {
+      // A program that cannot be started may end without 'close'.
+      this.consoleLine('err', `cannot start ${this.program}: ${e.message}`);
+      setImmediate(() => this.finished(null, null));
+    });
     this.child.on('close', (code, signal) => {
       out.end();
       err.end();
@@ -81,6 +85,7 @@ class SimulationRun extends EventEmitter {
   }
 
   finished(code, signal) {
+    if (this.state === 'ended') return;
     this.state = 'ended';
     this.exit = { code, signal };
     this.endedAt = Date.now();

@@ -136,6 +136,7 @@ function appendConsole(entries) {
 
 function applyResults(delta, full) {
   if (full) plots.clear();
+  if (delta.header) plots.setTimeFormat(delta.header.xtickformat);
   const apply = (set, replace) => { for (const [name, s] of Object.entries(set || {})) plots.add(name, s.type, s.points, replace); };
   apply(full ? delta.series : delta.points, false);
   apply(delta.replaced, true);

@@ -6,8 +6,14 @@
 class Plots {
   constructor(container) {
     this.container = container;
+    this.axisLabel = 'model time (s)';
     this.charts = new Map();   // name -> { points: Map, plot, el, latest }
     this.pending = false;
+  }
+
+  // XTICKFORMAT 3: the start was a date; times count from 1 January of year 1.
+  setTimeFormat(format) {
+    this.axisLabel = format === '3' ? 'model time (s since 01/01/0001)' : 'model time (s)';
   }
 
   clear() {
@@ -32,7 +38,7 @@ class Plots {
     const opts = {
       width: 400, height: 190,
       scales: { x: { time: false } },
-      axes: [{ label: 'model time (s)' }, {}],
+      axes: [{ label: this.axisLabel }, {}],
       series: [
         { label: 't' },
         { label: 'mean', stroke: '#2f6fd0', width: 2, points: { size: 4 } },
