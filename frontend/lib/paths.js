@@ -110,12 +110,23 @@ class Paths {
       }
     };
     roots.forEach((r) => walk(r, 0));
+    const lastBuilt = this.lastBuiltDescription();
+    if (lastBuilt) found.push(lastBuilt);
     return [...new Set(found)].map((file) => ({
       id: isInside(this.repoRoot, file) ? path.relative(this.repoRoot, file) : file,
       file,
       net: readNetName(file),
       fileName: path.basename(file, '.net.json'),
     }));
+  }
+
+  // scripts/build_net.sh builds a description from anywhere: the build
+  // tree's cache names the last one (SIM_NET).
+  lastBuiltDescription() {
+    let cache;
+    try { cache = fs.readFileSync(path.join(this.buildDir, 'CMakeCache.txt'), 'utf8'); } catch { return null; }
+    const m = /^SIM_NET:FILEPATH=(.+\.net\.json)$/m.exec(cache);
+    return m && fs.existsSync(m[1]) ? path.resolve(m[1]) : null;
   }
 
   description(id) {

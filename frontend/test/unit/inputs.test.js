@@ -49,11 +49,12 @@ function tree() {
   mk('repo/examples/mm1/queue.net.json', '{"net":"mm1"}');
   mk('repo/build/workflow', '#!/bin/sh\n', 0o755);
   fs.mkdirSync(path.join(root, 'repo/build/generated/workflow'), { recursive: true });
-  mk('repo/build/CMakeCache.txt', '');
   mk('repo/build/stray', '#!/bin/sh\n', 0o755);            // no generated sources: not a net program
   mk('repo/build/nets/mm1', '#!/bin/sh\n', 0o755);
   mk('repo/build/nets/notes.txt', 'x');                      // not executable
   mk('work/run1/marking.xml', '<m/>');
+  mk('mine/shop.net.json', '{"net":"shop"}');
+  mk('repo/build/CMakeCache.txt', `X:BOOL=ON\nSIM_NET:FILEPATH=${root}/mine/shop.net.json\n`);
   mk('outside/marking.xml', '<m/>');
   fs.symlinkSync(path.join(root, 'outside'), path.join(root, 'work/escape'));
   return root;
@@ -74,6 +75,7 @@ test('programs come from the build tree only; working folders from the allowed r
   }
   assert.strictEqual(paths.descriptionFor('workflow').id, path.join('model', 'workflow.net.json'));
   assert.strictEqual(paths.descriptionFor('mm1').id, path.join('examples', 'mm1', 'queue.net.json'));
+  assert.strictEqual(paths.descriptionFor('shop').file, path.join(root, 'mine/shop.net.json'));
   assert.strictEqual(paths.descriptionFor('unknown'), null);
   assert.throws(() => paths.description('../outside/marking.xml'), PathError);
   fs.rmSync(root, { recursive: true, force: true });
