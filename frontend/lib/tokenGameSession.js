@@ -188,6 +188,7 @@ class TokenGameSession extends EventEmitter {
       this.state.singleStep.steps++;
       this.state.lastFired = fired[1];
       this.state.changedPlaces = [];
+      this.state.nextEvent = null;
       this.changed();
       return;
     }

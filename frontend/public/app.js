@@ -249,6 +249,7 @@ function renderTokenGame() {
   $('tg-triggered').textContent = st.triggered.length ? 'Triggered: ' + st.triggered.map((i) => describeBreak(st.breakpoints[i], i)).join(', ') : '';
   const disabled = !st.connected;
   for (const id of ['tg-autofire', 'tg-autotrans', 'tg-time', 'tg-singlestep', 'tg-setbreaks', 'tg-breaks']) $(id).disabled = disabled || !!st.singleStep;
+  $('tg-play').disabled = (disabled || !!st.singleStep) && !page.playing;
 }
 
 function describeBreak(b, i) {
@@ -360,6 +361,7 @@ function wire() {
   $('tg-ss-firelist').addEventListener('click', () => tgAction({ action: 'singlestep', step: 'firelist' }));
   $('tg-ss-end').addEventListener('click', () => tgAction({ action: 'singlestep', step: 'end' }));
   $('tg-play').addEventListener('click', play);
+  $('tg-fit').addEventListener('change', () => $('tg-graph').classList.toggle('fit', $('tg-fit').checked));
   $('tg-addbreak').addEventListener('click', () => addBreakRow(null));
   $('tg-setbreaks').addEventListener('click', () => tgAction({ action: 'setbreaks', breakpoints: breakRows() }));
   $('tg-breaks').addEventListener('click', () => tgAction({ action: 'breaks' }));

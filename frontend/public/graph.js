@@ -28,7 +28,9 @@ class NetGraph {
     this.arcs.clear();
     this.measureNames = layout.measures || [];
     const margin = 20;
-    const root = svg('svg', { width: layout.width + 2 * margin, height: layout.height + 2 * margin, id: 'net-svg' }, this.container);
+    const w = layout.width + 2 * margin;
+    const h = layout.height + 2 * margin;
+    const root = svg('svg', { width: w, height: h, viewBox: `0 0 ${w} ${h}`, id: 'net-svg' }, this.container);
     const defs = svg('defs', {}, root);
     const marker = svg('marker', { id: 'arrow', viewBox: '0 0 10 10', refX: 9, refY: 5, markerWidth: 6, markerHeight: 6, orient: 'auto' }, defs);
     svg('path', { d: 'M0,0 L10,5 L0,10 z', fill: '#8a93a6' }, marker);
