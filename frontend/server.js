@@ -87,6 +87,11 @@ async function main() {
     process.exit(0);
   };
   for (const sig of ['SIGINT', 'SIGTERM', 'SIGHUP']) process.on(sig, shutdown);
+  process.on('exit', () => app.killNow());
+  process.on('uncaughtException', (e) => {
+    console.error(e);
+    process.exit(1);
+  });
 }
 
 main();

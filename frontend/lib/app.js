@@ -78,6 +78,12 @@ class App {
     if (this.server) await new Promise((r) => this.server.close(r));
   }
 
+  // For the process's last moment: a program still running is killed, so
+  // that no simulator (and no listener on the token-game port) outlives us.
+  killNow() {
+    if (this.run && this.run.running && this.run.child) this.run.child.kill('SIGKILL');
+  }
+
   fail(res, e) {
     const known = e instanceof UserError || e instanceof PathError || e instanceof OptionError;
     if (!known) console.error(e);
@@ -112,7 +118,10 @@ class App {
       });
       req.on('end', () => {
         if (size > this.limits.requestBody) return reject(new UserError('request too large'));
-        try { return resolve(JSON.parse(Buffer.concat(chunks).toString('utf8') || '{}')); } catch { return reject(new UserError('malformed JSON')); }
+        let body;
+        try { body = JSON.parse(Buffer.concat(chunks).toString('utf8') || '{}'); } catch { return reject(new UserError('malformed JSON')); }
+        if (body === null || typeof body !== 'object' || Array.isArray(body)) return reject(new UserError('expected a JSON object'));
+        return resolve(body);
       });
       req.on('error', reject);
     });

@@ -45,6 +45,7 @@ test('only pages of the front end itself are served and obeyed', async (t) => {
   assert.strictEqual((await post('/api/run', JSON.stringify(run), { 'Content-Type': 'text/plain' })).status, 400);
   assert.strictEqual((await post('/api/run', 'x'.repeat(limits.requestBody + 1))).status, 400);
   assert.strictEqual((await post('/api/run', '{not json')).status, 400);
+  assert.strictEqual((await post('/api/tokengame', 'null')).status, 400);
   const refused = [
     [{ ...run, program: '/bin/sh' }, /not a program of the build tree/],
     [{ ...run, folder: '/etc' }, /outside the allowed roots/],
@@ -83,4 +84,28 @@ test('the token game is not started while another program holds its port', async
   const res = await post('/api/run', { program, folder: work, mode: 'tokengame', options: {} });
   assert.strictEqual(res.status, 400);
   assert.match(JSON.parse(res.body).error, /in use by another program/);
+});
+
+test('a token game is connected, played over HTTP, and ended by Stop with EXIT', async (t) => {
+  const free = net.createServer().listen(0, '127.0.0.1');
+  await new Promise((r) => free.once('listening', r));
+  const tgPort = free.address().port;
+  await new Promise((r) => free.close(r));
+  process.env.FAKE_TOKENGAME_PORT = String(tgPort);
+  const { app, work, post, program } = await frontEnd(t, tgPort);
+  assert.strictEqual((await post('/api/run', { program, folder: work, mode: 'tokengame', options: { mstart: '0' } })).status, 200);
+  const deadline = Date.now() + 20000;
+  while (!(app.session && app.session.state.clock) && Date.now() < deadline) await new Promise((r) => setTimeout(r, 50));
+  assert.strictEqual(app.session.state.places.P_thread_pool.tokens, 5);
+  const played = JSON.parse((await post('/api/tokengame', { action: 'autofire' })).body);
+  assert.ok(played.changedPlaces.includes('P_thread_pool'));
+  assert.strictEqual(played.places.P_thread_pool.tokens, 4);
+  assert.match(JSON.parse((await post('/api/tokengame', { action: 'fire', name: 'rm -rf' })).body).error, /not a transition/);
+  assert.match(JSON.parse((await post('/api/tokengame', { action: 'nope' })).body).error, /unknown/);
+  const ended = new Promise((r) => app.run.once('ended', r));
+  await post('/api/stop', {});
+  await ended;
+  assert.deepStrictEqual(app.run.exit, { code: 0, signal: null });
+  assert.ok(app.run.console.some((l) => l.t === 'TOKENGAME COMPLETE.'));
+  assert.deepStrictEqual(app.session.transcript.at(-1), { n: app.session.transcript.length, command: 'EXIT#', reply: '' });
 });
