@@ -105,6 +105,7 @@ async function start() {
 function showView(name) {
   for (const t of document.querySelectorAll('.tab')) t.classList.toggle('active', t.dataset.view === name);
   for (const v of document.querySelectorAll('.view')) v.classList.toggle('active', v.id === 'view-' + name);
+  if (name === 'estimates') plots.fitWidth();
 }
 
 function renderRun() {
@@ -366,6 +367,7 @@ function wire() {
   $('tg-setbreaks').addEventListener('click', () => tgAction({ action: 'setbreaks', breakpoints: breakRows() }));
   $('tg-breaks').addEventListener('click', () => tgAction({ action: 'breaks' }));
   setInterval(renderProgress, 1000);
+  window.addEventListener('resize', () => plots.fitWidth());
 }
 
 wire();

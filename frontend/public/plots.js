@@ -36,7 +36,7 @@ class Plots {
     el.append(title, latest);
     this.container.append(el);
     const opts = {
-      width: 400, height: 190,
+      width: Math.max(300, el.clientWidth - 10), height: 190,
       scales: { x: { time: false } },
       axes: [{ label: this.axisLabel }, {}],
       series: [
@@ -51,6 +51,10 @@ class Plots {
     c = { points: new Map(), plot: new uPlot(opts, [[], [], [], []], el), el, latest };
     this.charts.set(name, c);
     return c;
+  }
+
+  fitWidth() {
+    for (const c of this.charts.values()) c.plot.setSize({ width: Math.max(300, c.el.clientWidth - 10), height: 190 });
   }
 
   // points: [[x, mean, low, high], ...]; replace: the whole series.
