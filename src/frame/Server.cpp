@@ -225,7 +225,7 @@ void Server::start(int argc, char** argv) {
         std::cout << "Running in profiling mode " << fcountArg.getValue().value << "*"
                   << lcountArg.getValue().value << std::endl;
         runProfiling(run, fcountArg.getValue().value, lcountArg.getValue().value);
-        // The profiling engine stays alive and the log stays open.
+        // The log stays open (it is closed when the process ends).
         return;
     }
 
@@ -325,6 +325,10 @@ void Server::runProfiling(const RunOptions& run, int fcount, int lcount) {
     Performance* profiling = new Performance(&net, run.netname, run.displayAddress, profilingStart, fcount, lcount);
     simulation = profiling;
     profiling->run();
+    // Released like the other engines, so that the front end receives the
+    // end of the stream ("EXIT;0") and the connection is closed in order.
+    delete profiling;
+    simulation = nullptr;
 }
 
 void Server::runSimulation(const RunOptions& run, const DateTime& start, const DateTime& stop,

@@ -13,6 +13,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "sockio.h"
+
 namespace testsupport {
 
 ScratchDir::ScratchDir(const std::string& name) {
@@ -182,6 +184,64 @@ ProgramResult ChildProgram::wait(double seconds) {
     }
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
+}
+
+ResultListener::ResultListener(std::size_t maxBytes)
+    : listener(socket_t::create_global("127.0.0.1:0", 1)), limit(maxBytes) {
+    thread = std::thread([this] { serve(); });
+}
+
+ResultListener::~ResultListener() {
+    {
+        // Wakes an accept that never got its connection, or a read on a
+        // connection the simulator left open.
+        std::lock_guard<std::mutex> guard(lock);
+        if (!accepted) listener->cancel_accept();
+        else if (!closed) connection->shutdown();
+    }
+    if (thread.joinable()) thread.join();
+    listener->close();
+}
+
+std::string ResultListener::address() const { return "127.0.0.1:" + std::to_string(listener->get_port()); }
+
+bool ResultListener::connected() const {
+    std::lock_guard<std::mutex> guard(lock);
+    return accepted;
+}
+
+void ResultListener::serve() {
+    socket_t* peer = listener->accept();
+    if (peer == nullptr) return;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        connection.reset(peer);
+        accepted = true;
+    }
+    char buffer[65536];
+    for (;;) {
+        const int n = connection->read(buffer, 1, sizeof buffer, -1);
+        if (n <= 0) break;
+        std::lock_guard<std::mutex> guard(lock);
+        const std::size_t room = limit - std::min(limit, bytes.size());
+        bytes.append(buffer, std::min(room, static_cast<std::size_t>(n)));
+    }
+    connection->close();
+    std::lock_guard<std::mutex> guard(lock);
+    closed = true;
+}
+
+std::string ResultListener::received(double seconds) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < until) {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            if (closed) break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::lock_guard<std::mutex> guard(lock);
+    return bytes;
 }
 
 } // namespace testsupport

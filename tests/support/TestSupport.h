@@ -1,8 +1,13 @@
 #pragma once
 // Small helpers shared by the tests: scratch directories, running the
 // program, capturing standard output.
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
+
+class socket_t;
 
 namespace testsupport {
 
@@ -52,6 +57,8 @@ public:
     // Reads the output until standard output holds `text` or the child ends;
     // false after `seconds` without it.
     bool waitForOutput(const std::string& text, double seconds);
+    // Standard output read so far.
+    const std::string& outputSoFar() const { return result.out; }
     void signal(int number);
     // Waits for the end, at most `seconds` (then the child is killed and
     // the status is -1), reading all the output.
@@ -64,6 +71,35 @@ private:
     int outFd = -1;
     int errFd = -1;
     ProgramResult result;
+};
+
+// A front end's result port for one run: listens on 127.0.0.1 at a free
+// port, accepts one connection and keeps every byte it receives until the
+// simulator closes it (at most `limit` bytes; the rest is dropped).
+class ResultListener {
+public:
+    explicit ResultListener(std::size_t limit = 16u << 20);
+    ~ResultListener();
+    ResultListener(const ResultListener&) = delete;
+    ResultListener& operator=(const ResultListener&) = delete;
+
+    // "127.0.0.1:<port>", the value for --resport.
+    std::string address() const;
+    // Waits until the connection is closed (or `seconds` passed) and
+    // returns what arrived.
+    std::string received(double seconds = 60);
+    bool connected() const;
+
+private:
+    void serve();
+    std::unique_ptr<socket_t> listener;
+    std::unique_ptr<socket_t> connection;
+    std::size_t limit;
+    mutable std::mutex lock;
+    std::string bytes;
+    bool accepted = false;
+    bool closed = false;
+    std::thread thread;
 };
 
 // The whole text of a file; empty when it cannot be read.
