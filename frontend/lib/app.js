@@ -13,7 +13,7 @@ const { SimulationRun } = require('./simulationRun');
 const { TokenGameClient } = require('./tokenGameClient');
 const { TokenGameSession } = require('./tokenGameSession');
 const { layoutDescription } = require('./layout');
-const { resultsToCsv } = require('./resultsLog');
+const { resultsToCsv, resultsToRows } = require('./resultsLog');
 
 const PUBLIC = path.join(__dirname, '..', 'public');
 const UPLOT = path.join(__dirname, '..', 'node_modules', 'uplot', 'dist');
@@ -217,9 +217,16 @@ class App {
       run: this.run ? this.run.describe() : null,
       console: this.run ? this.run.console : [],
       results: this.run ? this.run.results.snapshot() : null,
-      resultsLog: this.run && !this.run.running ? this.run.readResults() : null,
+      resultsLog: this.run && !this.run.running ? this.finalResults(this.run) : null,
       tokenGame: this.session ? this.session.snapshot() : null,
     };
+  }
+
+  // results.log of an ended run, as text and as rows (measure, time, mean,
+  // variance, low, high, ...), or null.
+  finalResults(run) {
+    const text = run.readResults();
+    return text === null ? null : { text, rows: resultsToRows(text) };
   }
 
   async startRun(body) {
@@ -239,7 +246,7 @@ class App {
     run.on('state', () => this.hub.broadcast('run', run.describe()));
     run.on('ended', () => {
       this.flushResults();
-      this.hub.broadcast('resultsLog', { text: run.readResults() });
+      this.hub.broadcast('resultsLog', this.finalResults(run));
     });
     await run.start();
     this.hub.broadcast('reset', this.snapshot());

@@ -178,9 +178,23 @@ function renderProgress() {
   }
 }
 
-function showResultsLog(text) {
-  $('results-log').textContent = text === null || text === undefined ? '(written when the run ends)' : text;
-  $('results-box').classList.toggle('ready', !!text);
+// The final results; measures the stream never showed (they reached their
+// precision before the first estimate was sent, or are not watched) get a
+// plot of their results.log rows.
+function showResultsLog(results) {
+  $('results-log').textContent = results ? results.text : '(written when the run ends)';
+  $('results-box').classList.toggle('ready', !!results);
+  if (!results) return;
+  const byMeasure = new Map();
+  for (const [name, time, mean, , low, high] of results.rows) {
+    if (time === '' || (plots.charts.has(name) && !plots.charts.get(name).fromLog)) continue;
+    if (!byMeasure.has(name)) byMeasure.set(name, []);
+    byMeasure.get(name).push([Number(time), Number(mean), Number(low), Number(high)]);
+  }
+  for (const [name, points] of byMeasure) {
+    plots.add(name, 'from results.log', points, true);
+    plots.charts.get(name).fromLog = true;
+  }
 }
 
 // ---- token game ----
@@ -341,7 +355,7 @@ function connectEvents() {
   on('run', (r) => { page.run = r; renderRun(); renderProgress(); });
   on('console', (e) => appendConsole([e]));
   on('results', (d) => applyResults(d, false));
-  on('resultsLog', (d) => showResultsLog(d.text));
+  on('resultsLog', showResultsLog);
   on('tgState', tgState);
   on('tgTranscript', (e) => addTranscript([e]));
   es.onopen = () => { $('connection').textContent = 'connected'; };

@@ -129,8 +129,10 @@ async function transient(page) {
   await waitFor('the end of the run', async () => /^ended/.test(await page.textContent('#run-state')), 180000);
   assert.strictEqual(await page.textContent('#run-state'), 'ended (status 0)');
   await waitFor('results.log on the page', async () => (await page.textContent('#results-log')).startsWith('RESULTS OF TRANSIENT SIMULATION'), 10000);
-  const plots = await page.$$eval('.plot', (ps) => ps.map((p) => ({ name: p.dataset.measure, points: Number(p.dataset.points), latest: p.querySelector('.latest').textContent })));
-  log(`plots: ${plots.map((p) => `${p.name}:${p.points}`).join(' ')}`);
+  const plots = await page.$$eval('.plot', (ps) => ps.map((p) => ({ name: p.dataset.measure, points: Number(p.dataset.points),
+    latest: p.querySelector('.latest').textContent, streamed: !p.textContent.includes('from results.log') })));
+  log(`plots: ${plots.map((p) => `${p.name}:${p.points}${p.streamed ? '' : '(results.log)'}`).join(' ')}`);
+  assert.ok(plots.some((p) => p.streamed), 'estimates came with the result stream');
   assert.ok(plots.every((p) => p.points === 5), 'every measure has its five sampling points');
   // The CSV download holds one row per measure and sampling point, and the
   // last plotted mean is the final estimate of results.log.
