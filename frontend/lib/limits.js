@@ -2,7 +2,8 @@
 // Every buffer the front end keeps is bounded by one of these numbers, so
 // that neither the simulator nor a browser can make the server grow.
 module.exports = Object.freeze({
-  maxLine: 64 * 1024,            // one line of the result stream or console
+  maxLine: 64 * 1024,            // one line of the result stream
+  consoleLine: 8 * 1024,         // one console line (longer ones are dropped)
   consoleLines: 2000,            // console lines kept for late-joining pages
   maxPointsPerSeries: 4000,      // points kept per measure before thinning
   maxMeasures: 500,              // distinct measures or watched elements

@@ -42,8 +42,8 @@ class SimulationRun extends EventEmitter {
     if (this.baseArgs.includes('-l')) fs.mkdirSync(path.join(this.cwd, 'Log'), { recursive: true });
     this.child = spawn(this.program, this.args, { cwd: this.cwd, stdio: ['ignore', 'pipe', 'pipe'] });
     this.pid = this.child.pid;
-    const out = new LineSplitter((l) => this.consoleLine('out', l), this.limits.maxLine);
-    const err = new LineSplitter((l) => this.consoleLine('err', l), this.limits.maxLine);
+    const out = new LineSplitter((l) => this.consoleLine('out', l), this.limits.consoleLine);
+    const err = new LineSplitter((l) => this.consoleLine('err', l), this.limits.consoleLine);
     this.child.stdout.on('data', (c) => out.push(c));
     this.child.stderr.on('data', (c) => err.push(c));
     this.child.on('error', (e) => {
