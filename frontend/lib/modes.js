@@ -50,22 +50,22 @@ const DATE = /^\d{2}:\d{2}:\d{2}@\d{2}\/\d{2}\/\d{4}$/;
 class OptionError extends Error {}
 
 // The text the simulator gets for one option value, or an OptionError.
-function checkValue(name, spec, raw) {
+function checkValue(name, option, raw) {
   const text = String(raw).trim();
-  const bad = (why) => new OptionError(`${spec.label}: ${why}`);
-  switch (spec.type) {
+  const bad = (why) => new OptionError(`${option.label}: ${why}`);
+  switch (option.type) {
     case 'number': {
       if (!NUMBER.test(text)) throw bad('not a number');
       const v = Number(text);
-      if (spec.min !== undefined && v < spec.min) throw bad(`must be at least ${spec.min}`);
-      if (spec.max !== undefined && v > spec.max) throw bad(`must be at most ${spec.max}`);
+      if (option.min !== undefined && v < option.min) throw bad(`must be at least ${option.min}`);
+      if (option.max !== undefined && v > option.max) throw bad(`must be at most ${option.max}`);
       return text;
     }
     case 'uint': {
       if (!UINT.test(text)) throw bad('not a whole number');
       const v = Number(text);
-      if (spec.min !== undefined && v < spec.min) throw bad(`must be at least ${spec.min}`);
-      if (v > spec.max) throw bad(`must be at most ${spec.max}`);
+      if (option.min !== undefined && v < option.min) throw bad(`must be at least ${option.min}`);
+      if (v > option.max) throw bad(`must be at most ${option.max}`);
       return String(v);
     }
     case 'date':
@@ -96,16 +96,16 @@ function buildArguments(modeId, values) {
     if (!mode.options.includes(name)) throw new OptionError(`option ${JSON.stringify(name).slice(0, 40)} does not belong to mode ${mode.label}`);
   }
   for (const name of mode.options) {
-    const spec = OPTIONS[name];
+    const option = OPTIONS[name];
     const raw = values[name];
     if (raw === undefined || raw === null || raw === '' || raw === false) continue;
-    if (spec.type === 'switch') {
-      if (raw !== true) throw new OptionError(`${spec.label}: expected on or off`);
-      args.push(spec.flag);
+    if (option.type === 'switch') {
+      if (raw !== true) throw new OptionError(`${option.label}: expected on or off`);
+      args.push(option.flag);
       continue;
     }
-    if (typeof raw !== 'string' && typeof raw !== 'number') throw new OptionError(`${spec.label}: expected a value`);
-    args.push(spec.flag, checkValue(name, spec, raw));
+    if (typeof raw !== 'string' && typeof raw !== 'number') throw new OptionError(`${option.label}: expected a value`);
+    args.push(option.flag, checkValue(name, option, raw));
   }
   return { mode, args };
 }

@@ -101,7 +101,7 @@ const RELATIONS = ['=', '<', '>', '<=', '>='];
 const THRESHOLD = /^[+-]?(\d+(\.\d*)?|\.\d+)([eE][+-]?\d{1,3})?$/;
 
 // The argument of SETBREAKS from a list of {measure, relation, value}.
-function breakpointSpec(list) {
+function breakpointArgument(list) {
   if (!Array.isArray(list) || list.length > 100) throw new Error('at most 100 breakpoints');
   return list.map((b, i) => {
     if (!b || !isSendable(b.measure, ';:')) throw new Error(`breakpoint ${i + 1}: the measure name is missing or holds # ; :`);
@@ -112,4 +112,4 @@ function breakpointSpec(list) {
   }).join(';');
 }
 
-module.exports = { framers, parseChange, parseBinding, parseNet, parseBreakpoints, countTokens, isSendable, breakpointSpec, RELATIONS };
+module.exports = { framers, parseChange, parseBinding, parseNet, parseBreakpoints, countTokens, isSendable, breakpointArgument, RELATIONS };

@@ -141,9 +141,9 @@ class TokenGameSession extends EventEmitter {
 
   async setBreaks(list) {
     this.requireIdle();
-    const spec = P.breakpointSpec(list);
+    const argument = P.breakpointArgument(list);
     this.state.breakpoints = list.map((b) => ({ measure: b.measure, relation: b.relation, value: String(b.value).trim() }));
-    this.state.triggered = P.parseBreakpoints(await this.send('SETBREAKS ' + spec, 'line'));
+    this.state.triggered = P.parseBreakpoints(await this.send('SETBREAKS ' + argument, 'line'));
     this.changed();
   }
 

@@ -163,8 +163,8 @@ async function tokenGame() {
     if (cmd.startsWith('TIME')) return reply(clockText() + '\n');
     if (cmd.startsWith('REPLICATION')) return reply('0');
     if (cmd.startsWith('SETBREAKS')) {
-      const spec = cmd.slice(10);
-      breakpoints = spec === '' ? [] : spec.split(';').map((e) => { const f = e.split(':'); return f.length >= 3 ? { r: f[1], v: parseFloat(f[2]) || 0 } : null; });
+      const list = cmd.slice(10);
+      breakpoints = list === '' ? [] : list.split(';').map((e) => { const f = e.split(':'); return f.length >= 3 ? { r: f[1], v: parseFloat(f[2]) || 0 } : null; });
       return reply(triggered().join(';') + '\n');
     }
     if (cmd.startsWith('BREAKS')) return reply(triggered().join(';') + '\n');

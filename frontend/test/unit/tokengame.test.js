@@ -35,11 +35,11 @@ test('tokens are counted at the commas between tokens, not those inside a colour
 });
 
 test('breakpoint lists that would break the command are refused', () => {
-  assert.strictEqual(P.breakpointSpec([{ measure: 'Q', relation: '>=', value: ' 2.5' }, { measure: 'R', relation: '=', value: '0' }]), 'Q:>=:2.5;R:=:0');
-  assert.strictEqual(P.breakpointSpec([]), '');
+  assert.strictEqual(P.breakpointArgument([{ measure: 'Q', relation: '>=', value: ' 2.5' }, { measure: 'R', relation: '=', value: '0' }]), 'Q:>=:2.5;R:=:0');
+  assert.strictEqual(P.breakpointArgument([]), '');
   for (const b of [{ measure: 'Q#', relation: '>', value: '1' }, { measure: 'a;b', relation: '>', value: '1' },
     { measure: 'Q', relation: '=>', value: '1' }, { measure: 'Q', relation: '>', value: '1#' }, { measure: '', relation: '>', value: '1' }]) {
-    assert.throws(() => P.breakpointSpec([b]), Error, JSON.stringify(b));
+    assert.throws(() => P.breakpointArgument([b]), Error, JSON.stringify(b));
   }
 });
 
