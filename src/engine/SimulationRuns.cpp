@@ -53,10 +53,12 @@ bool Simulation::updateSamplingPoints(bool analyse) {
             ok = ok && precise;
             measureOut(m, m);
         } else {
-            const double v = mode == 1 ? m->measure(-1.0) : m->measure(restartTime);
             if (!m->hasSampleBlock()) m->prepareSampling(1);
-            SampleBlock& block = m->currentSampleBlock();
-            block.push_back(v);
+            GroupedBatches& block = m->currentSampleBlock();
+            // A stationary batch: the reward integrated since the last
+            // sampling point and the model time it covers.
+            if (mode == 1) block.add(m->rewardIntegral(), m->observedTime());
+            else block.add(m->measure(restartTime), 1.0);
             if (mode == 1) m->reset(eventTime);
             if (analyse && analysisState == 1 && block.size() > 4) {
                 const bool precise =
