@@ -13,6 +13,17 @@
 namespace {
 // The value of --secmax that switches the wall-clock limit off.
 const unsigned kNoRunTimeLimit = 4294967295u;
+
+// Sampling point k of a transient run with `points` points: start +
+// k·interval, and the last one exactly at the stop time, which a sum of
+// intervals can miss by a rounding step. A single point lies at the start
+// time (its interval is infinite). Past the last point the time lies after
+// the stop time.
+DateTime samplingPoint(const DateTime& start, const DateTime& stop, int points, double interval, int k) {
+    if (k == 0) return start;
+    if (k == points - 1) return stop;
+    return start + static_cast<double>(k) * interval;
+}
 }  // namespace
 
 // A measure is done with when it has reached its precision. In a transient
@@ -46,7 +57,9 @@ bool Simulation::updateSamplingPoints(bool analyse) {
         m->setEpsMax(epsMax);
         if (mode == 0) {
             const double v = m->measure(-1.0);
-            const bool atEnd = sampleTime.FullDateTime() >= stopTime.FullDateTime() - samplingInterval;
+            // The last sampling point of a replication: the stop time, or
+            // the start time when it is the only one.
+            const bool atEnd = sampleTime >= (nofSampling > 1 ? stopTime : startTime);
             // Every replication enters the running estimates, whatever the
             // other measures answered.
             const bool precise = m->makeTransientAnalysis(alpha, v, loopCount, atEnd);
@@ -101,6 +114,7 @@ void Simulation::run_transient(double& runAlpha) {
         net->loadMeasureList(mode);
         initTransitions();
         initMeasureList(loopCount == 0);
+        int point = 0;  // the sampling point at sampleTime
         sampleTime = startTime;
         resetMeasures = true;
         done = true;
@@ -113,10 +127,9 @@ void Simulation::run_transient(double& runAlpha) {
             }
             const bool precise = updateSamplingPoints(false);
             if (!(loopCount > 5 && precise)) done = false;
-            sampleTime += samplingInterval;
+            sampleTime = samplingPoint(startTime, stopTime, nofSampling, samplingInterval, ++point);
         };
         const bool hasMeasures = !net->getMeasureList().empty();
-        const DateTime end = stopTime + samplingInterval;
         do {
             getFirstBindingsOfAllTransitions(&events, false);
             Binding* b = resolve_conflicts(events);
@@ -145,7 +158,7 @@ void Simulation::run_transient(double& runAlpha) {
             if (log->isSimLogging()) log->getSimLog() << "FIRING: " << *b << "\n";
             executeEvent(b);
             if (atSamplingPoint) sampleAt(false, false);
-        } while (sampleTime != end);
+        } while (point < nofSampling);
 
         if (static_cast<unsigned>(wallNow() - wallStart) < secmax || noRunTimeLimit) {
             ++loopCount;
