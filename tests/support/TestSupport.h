@@ -2,6 +2,7 @@
 // Small helpers shared by the tests: scratch directories, running the
 // program, capturing standard output.
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace testsupport {
@@ -26,10 +27,14 @@ struct ProgramResult {
     std::string err;       // standard error
 };
 
+// Environment variables set for a child program only.
+using Environment = std::vector<std::pair<std::string, std::string>>;
+
 // Runs `program` with `args` in `workdir` (argv[0] is `argv0` when given,
-// else the program path) and waits for it.
+// else the program path), with `env` added to its environment, and waits
+// for it. Several threads may run programs at once.
 ProgramResult runProgram(const std::string& program, const std::vector<std::string>& args,
-                         const std::string& workdir, const std::string& argv0 = "");
+                         const std::string& workdir, const std::string& argv0 = "", const Environment& env = {});
 
 // The whole text of a file; empty when it cannot be read.
 std::string readFile(const std::string& path);
