@@ -71,21 +71,8 @@ void expectStationaryCoverage(const std::string& net, int capacity, double arriv
     EXPECT_LT(std::fabs(relativeError / kSeeds), std::atof(epsmax) / 100 / 4) << net;
 }
 
-}  // namespace
-
-TEST(Coverage, StationaryQueueOfFive) {
-    // Exact mean number in system 1.868332.
-    EXPECT_NEAR(queueMean(0.8, 1.0, 5), 1.868332, 1e-6);
-    expectStationaryCoverage("mm1k5", 5, 0.8, "2", 7001);
-}
-
-TEST(Coverage, StationaryQueueOfTwentyWithCorrelatedBatches) {
-    // Consecutive batches of 100 events are strongly correlated here.
-    expectStationaryCoverage("mm1k20", 20, 0.95, "5", 7003);
-}
-
 // P(On at t) = 0.5 + 0.5·exp(−2t) from On at 0, at every sampling point.
-static void expectTransientCoverage(const char* stop, int points, const char* epsmax, unsigned firstSeed) {
+void expectTransientCoverage(const char* stop, int points, const char* epsmax, unsigned firstSeed) {
     const std::vector<NetRun> runs =
         runSeeds("onoff", intMarking({{"On", 1}}),
                  {"-T", "--mstart", "0", "--mstop", stop, "--nofsampling", std::to_string(points), "--confidence",
@@ -101,6 +88,19 @@ static void expectTransientCoverage(const char* stop, int points, const char* ep
             if (rows[k].covers(0.5 + 0.5 * std::exp(-2.0 * rows[k].time))) ++covered[k];
     }
     for (std::size_t k = 0; k < covered.size(); ++k) EXPECT_GE(covered[k], kMinCovering) << "point " << k;
+}
+
+}  // namespace
+
+TEST(Coverage, StationaryQueueOfFive) {
+    // Exact mean number in system 1.868332.
+    EXPECT_NEAR(queueMean(0.8, 1.0, 5), 1.868332, 1e-6);
+    expectStationaryCoverage("mm1k5", 5, 0.8, "2", 7001);
+}
+
+TEST(Coverage, StationaryQueueOfTwentyWithCorrelatedBatches) {
+    // Consecutive batches of 100 events are strongly correlated here.
+    expectStationaryCoverage("mm1k20", 20, 0.95, "5", 7003);
 }
 
 TEST(Coverage, TransientOnOffAtSevenPoints) {

@@ -37,6 +37,16 @@ long fireCount(const std::string& out) {
     return std::regex_search(out, m, line) ? std::stol(m[1]) : -1;
 }
 
+// A stationary run of the on/off net without a model-time limit, which
+// ends successfully.
+NetRun successfulOnOffRun(const char* epsmax) {
+    NetRun run = runNet("onoff", kOnOffMarking,
+                        {"-S", "--mstart", "0", "--mstop", "0", "--epsmax", epsmax, "--secmax", "120", "--seed", "8"});
+    EXPECT_EQ(run.result.status, 0) << run.result.err;
+    EXPECT_NE(run.result.out.find("\nSIMULATION SUCCESSFUL"), std::string::npos) << run.result.out;
+    return run;
+}
+
 }  // namespace
 
 // An on/off net with two exponential delays of mean 1: the token is On half
@@ -139,20 +149,14 @@ TEST(TransientRun, NetWithoutMeasuresEndsEveryReplication) {
 
 TEST(StationaryRun, NoMeasureIsDecidedBeforeThirtyBatches) {
     // An error of 50 % is met after a few batches already.
-    NetRun run = runNet("onoff", kOnOffMarking,
-                        {"-S", "--mstart", "0", "--mstop", "0", "--epsmax", "50", "--secmax", "60", "--seed", "8"});
-    ASSERT_EQ(run.result.status, 0) << run.result.err;
-    EXPECT_NE(run.result.out.find("\nSIMULATION SUCCESSFUL"), std::string::npos) << run.result.out;
+    NetRun run = successfulOnOffRun("50");
     EXPECT_GE(fireCount(run.result.out), 3000);
 }
 
 TEST(StationaryRun, PerCentRuleAcceptanceIsWarned) {
     // 0.01 % is out of reach: the per-cent rule ends the run at the first
     // checkpoint after 10000 batches (11520 batches of 100 events).
-    NetRun run = runNet("onoff", kOnOffMarking,
-                        {"-S", "--mstart", "0", "--mstop", "0", "--epsmax", "0.01", "--secmax", "120", "--seed", "8"});
-    ASSERT_EQ(run.result.status, 0) << run.result.err;
-    EXPECT_NE(run.result.out.find("\nSIMULATION SUCCESSFUL"), std::string::npos) << run.result.out;
+    NetRun run = successfulOnOffRun("0.01");
     EXPECT_EQ(fireCount(run.result.out), 1152000);
     const std::string warning =
         "Measure: OnFraction\nWARNING:\n\tMeasure OnFraction: Accepted by the per-cent rule above the maximum "
