@@ -27,7 +27,6 @@ public:
     static const std::size_t MAX_CELLS = 16 * GROUPS;
 
     void add(double integral, double duration);
-    void clear() { *this = GroupedBatches(); }
 
     std::size_t size() const { return count; }
     bool empty() const { return count == 0; }
