@@ -17,6 +17,17 @@
 namespace {
 // The value of --secmax that switches the wall-clock limit off.
 const unsigned kNoRunTimeLimit = 4294967295u;
+
+// Sampling point k of a transient run with `points` points: start +
+// k·interval, and the last one exactly at the stop time, which a sum of
+// intervals can miss by a rounding step. A single point lies at the start
+// time (its interval is infinite). Past the last point the time lies after
+// the stop time.
+DateTime samplingPoint(const DateTime& start, const DateTime& stop, int points, double interval, int k) {
+    if (k == 0) return start;
+    if (k == points - 1) return stop;
+    return start + static_cast<double>(k) * interval;
+}
 }  // namespace
 
 bool Simulation::mustStopNow() {
@@ -66,17 +77,21 @@ bool Simulation::updateSamplingPoints(bool analyse) {
         m->setEpsMax(epsMax);
         if (mode == 0) {
             const double v = m->measure(-1.0);
-            const bool atEnd = sampleTime.FullDateTime() >= stopTime.FullDateTime() - samplingInterval;
+            // The last sampling point of a replication: the stop time, or
+            // the start time when it is the only one.
+            const bool atEnd = sampleTime >= (nofSampling > 1 ? stopTime : startTime);
             // Every replication enters the running estimates, whatever the
             // other measures answered.
             const bool precise = m->makeTransientAnalysis(alpha, v, loopCount, atEnd);
             ok = ok && precise;
             measureOut(m, m);
         } else {
-            const double v = mode == 1 ? m->measure(-1.0) : m->measure(restartTime);
             if (!m->hasSampleBlock()) m->prepareSampling(1);
-            SampleBlock& block = m->currentSampleBlock();
-            block.push_back(v);
+            GroupedBatches& block = m->currentSampleBlock();
+            // A stationary batch: the reward integrated since the last
+            // sampling point and the model time it covers.
+            if (mode == 1) block.add(m->rewardIntegral(), m->observedTime());
+            else block.add(m->measure(restartTime), 1.0);
             if (mode == 1) m->reset(eventTime);
             if (analyse && analysisState == 1 && block.size() > 4) {
                 const bool precise =
@@ -127,6 +142,7 @@ void Simulation::run_transient(double& runAlpha) {
         initTransitions();
         initMeasureList(loopCount == 0);
         if (loopCount == 0) saveFinished();
+        int point = 0;  // the sampling point at sampleTime
         sampleTime = startTime;
         resetMeasures = true;
         done = true;
@@ -139,10 +155,9 @@ void Simulation::run_transient(double& runAlpha) {
             }
             const bool precise = updateSamplingPoints(false);
             if (!(loopCount > 5 && precise)) done = false;
-            sampleTime += samplingInterval;
+            sampleTime = samplingPoint(startTime, stopTime, nofSampling, samplingInterval, ++point);
         };
         const bool hasMeasures = !net->getMeasureList().empty();
-        const DateTime end = stopTime + samplingInterval;
         bool stopped = false;
         do {
             if (mustStopNow()) {
@@ -176,7 +191,7 @@ void Simulation::run_transient(double& runAlpha) {
             if (log->isSimLogging()) log->getSimLog() << "FIRING: " << *b << "\n";
             executeEvent(b);
             if (atSamplingPoint) sampleAt(false, false);
-        } while (sampleTime != end);
+        } while (point < nofSampling);
 
         if (stopped) {
             for (auto& [m, estimates] : finished) m->restoreTransientEstimates(estimates);

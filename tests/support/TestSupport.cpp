@@ -53,12 +53,14 @@ std::string readFile(const std::string& path) {
 }
 
 ProgramResult runProgram(const std::string& program, const std::vector<std::string>& args,
-                         const std::string& workdir, const std::string& argv0) {
+                         const std::string& workdir, const std::string& argv0, const Environment& env) {
     ProgramResult result;
     std::string outPath = workdir + "/.stdout";
     std::string errPath = workdir + "/.stderr";
     pid_t pid = fork();
     if (pid == 0) {
+        for (const auto& var : env)
+            if (setenv(var.first.c_str(), var.second.c_str(), 1) != 0) _exit(127);
         if (chdir(workdir.c_str()) != 0) _exit(127);
         int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);

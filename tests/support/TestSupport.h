@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 class socket_t;
@@ -31,10 +32,14 @@ struct ProgramResult {
     std::string err;       // standard error
 };
 
+// Environment variables set for a child program only.
+using Environment = std::vector<std::pair<std::string, std::string>>;
+
 // Runs `program` with `args` in `workdir` (argv[0] is `argv0` when given,
-// else the program path) and waits for it.
+// else the program path), with `env` added to its environment, and waits
+// for it. Several threads may run programs at once.
 ProgramResult runProgram(const std::string& program, const std::vector<std::string>& args,
-                         const std::string& workdir, const std::string& argv0 = "");
+                         const std::string& workdir, const std::string& argv0 = "", const Environment& env = {});
 
 // A program running in the background, with its standard output and error
 // read through pipes (so that a file size limit of the child does not touch

@@ -348,7 +348,7 @@ TEST(CommandLineProgram, LoggingSwitch) {
 
 TEST(CommandLineProgram, FrameLinesAndSummary) {
     ProgramResult r = run({"-S", "--start", "08:30:00@03/07/2001", "--stop", "09:05:03@03/07/2001",
-                           "--resport", "127.0.0.1"});
+                           "--resport", "127.0.0.1:x"});
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<std::string> lines;
     std::istringstream in(r.out);
@@ -358,7 +358,7 @@ TEST(CommandLineProgram, FrameLinesAndSummary) {
     EXPECT_EQ(lines[0], "MainClass::main() beginning...");
     EXPECT_EQ(lines[1], "Simulation called with arguments");
     EXPECT_EQ(lines[2], program + " -S --start 08:30:00@03/07/2001 --stop 09:05:03@03/07/2001 "
-                                  "--resport 127.0.0.1 ");
+                                  "--resport 127.0.0.1:x ");
     const std::string startPrefix = "starting simulation at ";
     EXPECT_EQ(lines[3].compare(0, startPrefix.size(), startPrefix), 0) << lines[3];
     EXPECT_TRUE(isDateText(lines[3].substr(std::min(lines[3].size(), startPrefix.size()))))
@@ -366,9 +366,9 @@ TEST(CommandLineProgram, FrameLinesAndSummary) {
     EXPECT_EQ(lines[4], "netname: workflow");
     EXPECT_EQ(lines[5], "logging off");
     // The net is built (and the marking database asked) between the two lines.
-    EXPECT_TRUE(contains(r.out, "\nResult port set to 127.0.0.1\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, "\nResult port set to 127.0.0.1:x\n")) << r.out;
     EXPECT_TRUE(contains(r.out, "\nRunning simulation from 08:30:00@03/07/2001 to "
-                                "09:05:03@03/07/2001 :: displayaddress=127.0.0.1\n"))
+                                "09:05:03@03/07/2001 :: displayaddress=127.0.0.1:x\n"))
         << r.out;
     EXPECT_LT(r.out.find("Result port set to"), r.out.find("Running simulation from"));
 
