@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <regex>
 #include <sys/stat.h>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,58 +26,14 @@ std::string intMarking(const std::vector<std::pair<std::string, int>>& tokens) {
     return xml + "</marking>\n";
 }
 
-// Runs a test net in a fresh directory holding `marking`; the marking
-// database is out of reach (an empty ODBC configuration), so every run sees
-// the same data-source listing.
-struct NetRun {
-    ProgramResult result;
-    std::string resultsLog;
-};
+using testsupport::Interval;
+using testsupport::intervals;
+using testsupport::NetRun;
 
+// Runs a test net in a fresh directory holding `marking`.
 NetRun runNet(const std::string& net, const std::string& marking, const std::vector<std::string>& args) {
     ScratchDir dir("runs-" + net);
-    dir.write("marking.xml", marking);
-    dir.write("odbc.ini", "");
-    setenv("ODBCINI", dir.file("odbc.ini").c_str(), 1);
-    setenv("ODBCSYSINI", dir.path().c_str(), 1);
-    NetRun run;
-    run.result = testsupport::runProgram(netProgram(net), args, dir.path());
-    run.resultsLog = dir.read("results.log");
-    return run;
-}
-
-struct Interval {
-    double time = 0, mean = 0, low = 0, high = 0;
-};
-
-// The rows of one measure's block in results.log: one for a stationary run,
-// one per sampling point for a transient run.
-std::vector<Interval> intervals(const std::string& log, const std::string& measure, bool transient) {
-    std::vector<Interval> rows;
-    std::size_t at = log.find("Measure: " + measure + "\n");
-    if (at == std::string::npos) return rows;
-    std::size_t end = log.find("Measure: ", at + 1);
-    std::istringstream block(log.substr(at, end == std::string::npos ? std::string::npos : end - at));
-    std::string line;
-    const std::regex stationary(R"(^\t(\S+)\t(\S+)\t\[(\S+);(\S+)\]\t(\S+)$)");
-    const std::regex pointRow(R"(^\t(\S+)\t(\S+)\t(\S+)\t\[(\S+);(\S+)\]\t(\S+)$)");
-    std::smatch m;
-    while (std::getline(block, line)) {
-        Interval iv;
-        if (transient && std::regex_match(line, m, pointRow)) {
-            iv.time = std::stod(m[1]);
-            iv.mean = std::stod(m[2]);
-            iv.low = std::stod(m[4]);
-            iv.high = std::stod(m[5]);
-            rows.push_back(iv);
-        } else if (!transient && std::regex_match(line, m, stationary)) {
-            iv.mean = std::stod(m[1]);
-            iv.low = std::stod(m[3]);
-            iv.high = std::stod(m[4]);
-            rows.push_back(iv);
-        }
-    }
-    return rows;
+    return testsupport::runNetProgram(dir, netProgram(net), marking, args);
 }
 
 const std::string kOnOffMarking = intMarking({{"On", 1}});

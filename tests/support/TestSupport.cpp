@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -78,6 +79,46 @@ ProgramResult runProgram(const std::string& program, const std::vector<std::stri
     std::remove(outPath.c_str());
     std::remove(errPath.c_str());
     return result;
+}
+
+NetRun runNetProgram(const ScratchDir& dir, const std::string& program, const std::string& marking,
+                     const std::vector<std::string>& args) {
+    dir.write("marking.xml", marking);
+    dir.write("odbc.ini", "");
+    setenv("ODBCINI", dir.file("odbc.ini").c_str(), 1);
+    setenv("ODBCSYSINI", dir.path().c_str(), 1);
+    NetRun run;
+    run.result = runProgram(program, args, dir.path());
+    run.resultsLog = dir.read("results.log");
+    return run;
+}
+
+std::vector<Interval> intervals(const std::string& log, const std::string& measure, bool transient) {
+    std::vector<Interval> rows;
+    std::size_t at = log.find("Measure: " + measure + "\n");
+    if (at == std::string::npos) return rows;
+    std::size_t end = log.find("Measure: ", at + 1);
+    std::istringstream block(log.substr(at, end == std::string::npos ? std::string::npos : end - at));
+    std::string line;
+    const std::regex stationary(R"(^\t(\S+)\t(\S+)\t\[(\S+);(\S+)\]\t(\S+)$)");
+    const std::regex pointRow(R"(^\t(\S+)\t(\S+)\t(\S+)\t\[(\S+);(\S+)\]\t(\S+)$)");
+    std::smatch m;
+    while (std::getline(block, line)) {
+        Interval iv;
+        if (transient && std::regex_match(line, m, pointRow)) {
+            iv.time = std::stod(m[1]);
+            iv.mean = std::stod(m[2]);
+            iv.low = std::stod(m[4]);
+            iv.high = std::stod(m[5]);
+            rows.push_back(iv);
+        } else if (!transient && std::regex_match(line, m, stationary)) {
+            iv.mean = std::stod(m[1]);
+            iv.low = std::stod(m[3]);
+            iv.high = std::stod(m[4]);
+            rows.push_back(iv);
+        }
+    }
+    return rows;
 }
 
 } // namespace testsupport

@@ -34,4 +34,23 @@ ProgramResult runProgram(const std::string& program, const std::vector<std::stri
 // The whole text of a file; empty when it cannot be read.
 std::string readFile(const std::string& path);
 
+// A run of a net program in `dir` on the initial marking `marking`, with the
+// marking database out of reach (an empty ODBC configuration), so that every
+// run sees the same data-source listing.
+struct NetRun {
+    ProgramResult result;
+    std::string resultsLog;
+};
+NetRun runNetProgram(const ScratchDir& dir, const std::string& program, const std::string& marking,
+                     const std::vector<std::string>& args);
+
+// One row of a measure's block in results.log: the sampling time (0 for a
+// stationary run), the mean and the confidence interval.
+struct Interval {
+    double time = 0, mean = 0, low = 0, high = 0;
+};
+// The rows of one measure's block: one for a stationary run, one per
+// sampling point for a transient run.
+std::vector<Interval> intervals(const std::string& log, const std::string& measure, bool transient);
+
 } // namespace testsupport
