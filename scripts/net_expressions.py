@@ -669,6 +669,8 @@ class Emitter:
 
     def emit_neg(self, node):
         operand = self.emit(node.args[0])
+        if operand.literal is not None:
+            return Code("-" + operand.text, 8, operand.ctype, literal=-operand.literal)
         if node.type == "real":
             operand = self.real(operand)
         elif operand.ctype == "bool":
@@ -737,8 +739,12 @@ class Emitter:
         name, args = node.args
         if name in ("min", "max"):
             cpp = {"real": "double", "int": "long", "count": "unsigned"}[node.type]
-            codes = [self.emit(a).text for a in args]
-            inner = ", ".join(codes) if len(codes) == 2 else "{" + ", ".join(codes) + "}"
+            codes = [self.emit(a) for a in args]
+            if len(codes) > 2 and node.type == "real":
+                # A list of doubles takes no integer without a conversion.
+                codes = [self.real(c) for c in codes]
+            texts = [c.text for c in codes]
+            inner = ", ".join(texts) if len(texts) == 2 else "{" + ", ".join(texts) + "}"
             return Code("std::%s<%s>(%s)" % (name, cpp, inner), ATOM, cpp if cpp != "unsigned" else "unsigned")
         if name == "abs":
             code = self.emit(args[0])

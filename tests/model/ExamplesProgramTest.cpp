@@ -25,9 +25,9 @@ NetRun runExample(const ScratchDir& dir, const std::string& name, const std::vec
 // Replications of a long window: the time averages over [0, 2000] estimate
 // the steady state (the start from the initial marking fades within a few
 // time units).
-const std::vector<std::string> kSteadyStateArgs = {"-T", "--mstart", "0", "--mstop", "2000", "--nofsampling", "11",
-                                                   "--confidence", "95", "--epsmax", "5", "--percentage", "false",
-                                                   "--secmax", "60", "--seed", "12345"};
+const std::vector<std::string> kSteadyStateArgs = {"-T",    "--mstart",     "0",  "--mstop",  "2000", "--nofsampling",
+                                                   "11",    "--confidence", "95", "--epsmax", "5",    "--percentage",
+                                                   "false", "--secmax",     "60", "--seed",   "12345"};
 
 struct Answer {
     const char* measure;
@@ -62,17 +62,18 @@ TEST(Examples, MM1KQueueReproducesTheExactSteadyState) {
 // Markov chain solved by examples/machine_repair/exact.py.
 TEST(Examples, MachineRepairReproducesTheSolvedMarkovChain) {
     ScratchDir dir("example-machine-repair");
-    expectAnswers(runExample(dir, "machine_repair", kSteadyStateArgs),
-                  {{"Availability", 0.799823}, {"Kind2Up", 0.693982}, {"RepairmanBusy", 0.448142}, {"Waiting", 0.152389}},
-                  0.03);
+    expectAnswers(
+        runExample(dir, "machine_repair", kSteadyStateArgs),
+        {{"Availability", 0.799823}, {"Kind2Up", 0.693982}, {"RepairmanBusy", 0.448142}, {"Waiting", 0.152389}}, 0.03);
 }
 
 // The importance function is a measure like the others for a stationary run,
 // which neither estimates nor writes it.
 TEST(Examples, OverflowNetRunsWithItsImportanceFunction) {
     ScratchDir dir("example-overflow");
-    NetRun run = runExample(dir, "overflow", {"-S", "--mstart", "0", "--mstop", "20000", "--confidence", "95",
-                                              "--epsmax", "5", "--secmax", "60", "--seed", "12345"});
+    NetRun run = runExample(dir, "overflow",
+                            {"-S", "--mstart", "0", "--mstop", "20000", "--confidence", "95", "--epsmax", "5",
+                             "--secmax", "60", "--seed", "12345"});
     ASSERT_EQ(run.result.status, 0) << run.result.out << run.result.err;
     EXPECT_EQ(run.resultsLog.find("ImportanceFunction"), std::string::npos) << run.resultsLog;
     std::vector<testsupport::Interval> customers = testsupport::intervals(run.resultsLog, "Customers", false);

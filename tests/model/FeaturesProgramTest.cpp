@@ -15,7 +15,8 @@ using testsupport::ScratchDir;
 namespace {
 
 const std::string kProgram = std::string(SIM_TEST_NET_DIR) + "/features";
-const std::string kMarking = testsupport::readFile(std::string(SIM_SOURCE_DIR) + "/tests/model/nets/features.marking.xml");
+const std::string kMarking =
+    testsupport::readFile(std::string(SIM_SOURCE_DIR) + "/tests/model/nets/features.marking.xml");
 
 // Replications of [0, 10] with sampling points 0 and 10; every replication
 // is the same, so the estimates are exact after the seventh.
@@ -44,21 +45,23 @@ TEST(FeaturesNet, EveryConstructReachesTheMarkingWorkedOutByHand) {
         const char* measure;
         double value;
     } expected[] = {
-        {"SourceLeft", 2},      // jobs 2 and 3 never pass the guard of Split
-        {"CopiesLeft", 0},      // every copy found its partner, never itself
-        {"PairedLeft", 1},      // four pairs, three joined
-        {"IdsAndBatches", 11},  // one id left, one batch
-        {"BatchValue", 3},      // the count #Ids when Batch fired
-        {"Stages", 100},        // Work holds job 6, Done and Archive are empty
-        {"JoinedPrio", 4},      // prio 0 of a pair plus prio 1, 1, 2 of the archived jobs
-        {"JoinedCount", 3},
-        {"TicksMade", 6},       // two per archived job, up to the capacity 6
-        {"Mixed", 1005.5},      // max(1, 3) - min(1, 0.5) + abs(1 - 4) + 1000
-        {"WorkBorn", 5.7},      // job 6 got born := now when Split fired it
-        {"NotDone", 1},         // job 6 has size 1.5, so done := size > 2 is false
-        {"PairTags", 1},
-        {"WorkTime", 10.5},     // the integral of #Work over [0, 10]
-        {"WorkMean", 0.15},     // #Work > 1 during 3 × 0.5 of the 10 time units
+        {"SourceLeft", 2},       // jobs 2 and 3 never pass the guard of Split
+        {"CopiesLeft", 0},       // every copy found its partner, never itself
+        {"PairedLeft", 1},       // four pairs, three joined
+        {"IdsAndBatches", 11},   // one id left, one batch
+        {"BatchValue", 3},       // the count #Ids when Batch fired
+        {"Stages", 100},         // Work holds job 6, Done and Archive are empty
+        {"JoinedPrio", 4},       // prio 0 of a pair plus prio 1, 1, 2 of the archived jobs
+        {"JoinedCount", 3},      // one per archived job
+        {"TicksMade", 6},        // two per archived job, up to the capacity 6
+        {"Mixed", 1005.5},       // max(1, 3) - min(1, 0.5) + abs(1 - 4) + 1000
+        {"WorkBorn", 5.7},       // job 6 got born := now when Split fired it
+        {"NotDone", 1},          // job 6 has size 1.5, so done := size > 2 is false
+        {"PairTags", 1},         // the pair left in Paired
+        {"Arith", 6.5},          // 2.5 + 2 + 3 - 1
+        {"Functions", 22},       // 6 + 8 + 5 + 1 - 1 + 2 + 1
+        {"WorkTime", 10.5},      // the integral of #Work over [0, 10]
+        {"WorkMean", 0.15},      // #Work > 1 during 3 × 0.5 of the 10 time units
     };
     for (const auto& e : expected) {
         std::vector<testsupport::Interval> rows = testsupport::intervals(run.resultsLog, e.measure, true);
@@ -79,8 +82,10 @@ TEST(FeaturesNet, LogFileGetsOneLinePerFiringWithItsValues) {
     std::vector<std::string> firings;
     int headers = 0;
     for (std::string line; std::getline(log, line);) {
-        if (line == "\t******** LOGFILE of Transition Join *********") ++headers;
-        else firings.push_back(line);
+        if (line == "\t******** LOGFILE of Transition Join *********")
+            ++headers;
+        else
+            firings.push_back(line);
     }
     ASSERT_GE(headers, 8);  // the first build and seven replications
     ASSERT_EQ(firings.size(), 3u * static_cast<std::size_t>(headers - 1));
@@ -94,7 +99,8 @@ TEST(FeaturesNet, LogFileGetsOneLinePerFiringWithItsValues) {
 // database: the net runs dead after its 18 firings.
 TEST(FeaturesNet, ProfilingFiresTheFirstBuildUntilItIsDead) {
     ScratchDir dir("features-profile");
-    NetRun run = testsupport::runNetProgram(dir, kProgram, kMarking, {"-p", "--fcount", "100", "--lcount", "1", "--seed", "3"});
+    NetRun run =
+        testsupport::runNetProgram(dir, kProgram, kMarking, {"-p", "--fcount", "100", "--lcount", "1", "--seed", "3"});
     ASSERT_EQ(run.result.status, 0) << run.result.err;
     EXPECT_EQ(run.result.out.find("try to connect to the database"), std::string::npos);
     EXPECT_NE(run.result.out.find("Global fire count: 18\n"), std::string::npos) << run.result.out;
