@@ -11,7 +11,8 @@ buildnet.cpp (net construction, createTokens, copyToken, upcastToken),
 Token_<type>.h/.cpp, Transition_<name>.h/.cpp, MeasureObj_<name>.h/.cpp,
 NetExpressions.h when an expression needs its helper functions, and
 main.cpp. Generated identifiers carry the element name with every underscore
-doubled. With --list it prints the names of the files it would write. A
+doubled. With --list it prints the names of the files it would write; with
+--check it only checks descriptions, one line each ("ok" or the mistake). A
 mistake in the description is one line on standard error and exit status 1.
 """
 import argparse
@@ -563,7 +564,8 @@ def emit(expression, access, wanted=None):
 
 def real_argument(expression, access):
     """An expression as the argument of a double parameter."""
-    return ex.Emitter(access).real(ex.Emitter(access).emit(expression.tree), partner_real=True).text
+    emitter = ex.Emitter(access)
+    return emitter.real(emitter.emit(expression.tree), partner_real=True).text
 
 
 def describe_token(arc):
@@ -675,16 +677,15 @@ def read_by(expressions):
 
 
 def transition_includes(t):
-    colours = [a.place.colour for a in t.inputs] + [a.place.colour for a in t.outputs] + \
-        [t.places_by_name[name].colour for _, name in t.read_fields]
+    colours = [place.colour for _, place in t.fields()]
     includes = ['"%s.h"' % t.cls, None]
     std = ["<utility>"]
     if t.expressions():
         std = ["<algorithm>", "<cmath>", "<cstdint>", "<cstdlib>", "<string>", "<utility>"]
     if t.log or t.logfile[0]:
         std.append("<fstream>")
-    if any(a.multiplicity > 1 for a in t.inputs):
-        std.append("<iterator>")
+    if any(a.multiplicity > 1 for a in t.inputs) or any(a.kind == "copy" and a.multiplicity > 1 for a in t.outputs):
+        std += ["<cstddef>", "<vector>"]
     includes += sorted(std) + [None]
     if any(e.needs_helpers() for e in t.expressions()):
         includes.append('"NetExpressions.h"')
@@ -799,20 +800,23 @@ def display_source(t):
 
 
 def binding_list_source(t):
-    """The nested loops over the input markings, first arc outermost. Each
-    guard condition (the parts of the guard joined by 'and') is tested as
-    soon as the tokens it reads are bound."""
+    """The search for enabling combinations: nested loops over the markings
+    of the arcs of multiplicity 1, the first arc outermost, each part of the
+    guard (joined by 'and') tested as soon as the tokens it reads are bound;
+    then every arc of a higher multiplicity, which no expression reads, takes
+    the oldest tokens that are still free (so its search costs one pass, not
+    one loop per token)."""
     cls = t.cls
     access = TransitionAccess(t)
     lines = ["TempBindingList* %s::generateBindingList() {" % cls,
              "    TempBindingList* result = new TempBindingList();"]
     conditions = ex.conjuncts(t.guard.tree) if t.guard is not None else []
-    depth_of = {a.variable: k + 1 for k, a in enumerate(t.inputs)}
+    singles = [a for a in t.inputs if a.multiplicity == 1]
+    depth_of = {a.variable: k + 1 for k, a in enumerate(singles)}
 
     def tests_at(depth, indent, leave):
         for c in conditions:
-            reads = ex.variables_read(c)
-            if max([depth_of[v] for v in reads] or [0]) == depth:
+            if max([depth_of[v] for v in ex.variables_read(c)] or [0]) == depth:
                 code = ex.Emitter(access).emit(c)
                 lines.append("%sif (!%s) %s;" % (indent, code.at_least(8), leave))
 
@@ -830,50 +834,74 @@ def binding_list_source(t):
             "%s.empty()" % a.marking if a.multiplicity == 1 else "%s.size() < %d" % (a.marking, a.multiplicity)
             for a in t.inputs))
     tests_at(0, "    ", "return result")
-    distinct_places = len({a.place.name for a in t.inputs})
+    # The not-bound tokens of all input places of an infinite server lie in one list.
+    shared = t.infinite
+    check_place = t.infinite and len({a.place.name for a in t.inputs}) > 1
+
+    def same_list(a, b):
+        return shared or a.place is b.place
+
     depth = 1
-    earlier = []  # (arc, handle) bound so far
-    for k, a in enumerate(t.inputs):
+    for k, a in enumerate(singles):
+        ind = "    " * depth
         cls_token = a.place.colour.cls
-        for i, handle in enumerate(a.handles()):
-            ind = "    " * depth
-            if a.multiplicity == 1:
-                lines.append("%sfor (const Ptr<Token>& %s : %s) {" % (ind, handle, a.marking))
-            else:
-                at = "%s_at%d" % (a.variable, i + 1)
-                start = "%s.begin()" % a.marking if i == 0 else "std::next(%s_at%d)" % (a.variable, i)
-                lines.append("%sfor (auto %s = %s; %s != %s.end(); ++%s) {" % (ind, at, start, at, a.marking, at))
-                lines.append("%s    const Ptr<Token>& %s = *%s;" % (ind, handle, at))
-            ind += "    "
-            if a.variable in typed_variables:
-                lines.append("%sconst %s* token_%s = dynamic_cast<const %s*>(%s.GetRawPtr());"
-                             % (ind, cls_token, a.variable, cls_token, handle))
-                lines.append("%sif (token_%s == nullptr) continue;" % (ind, a.variable))
-            else:
-                lines.append("%sif (!Is_A<%s>(%s)) continue;" % (ind, cls_token, handle))
-            if t.infinite and distinct_places > 1:
-                # The not-bound tokens of all input places lie in one list.
-                lines.append("%sif (!%s.getFullMarking().contains(%s.GetRawPtr())) continue;" % (ind, a.field, handle))
-            # Tokens bound by other arcs from the same list are not bound again.
-            clashes = [h for b, h in earlier if b is not a and (t.infinite or b.place is a.place)]
-            if clashes:
-                lines.append("%sif (%s) continue;" % (ind, " || ".join(
-                    "%s.GetRawPtr() == %s.GetRawPtr()" % (handle, h) for h in clashes)))
-            earlier.append((a, handle))
-            depth += 1
+        lines.append("%sfor (const Ptr<Token>& %s : %s) {" % (ind, a.variable, a.marking))
+        ind += "    "
+        if a.variable in typed_variables:
+            lines.append("%sconst %s* token_%s = dynamic_cast<const %s*>(%s.GetRawPtr());"
+                         % (ind, cls_token, a.variable, cls_token, a.variable))
+            lines.append("%sif (token_%s == nullptr) continue;" % (ind, a.variable))
+        else:
+            lines.append("%sif (!Is_A<%s>(%s)) continue;" % (ind, cls_token, a.variable))
+        if check_place:
+            lines.append("%sif (!%s.getFullMarking().contains(%s.GetRawPtr())) continue;" % (ind, a.field, a.variable))
+        clashes = [b.variable for b in singles[:k] if same_list(a, b)]
+        if clashes:
+            lines.append("%sif (%s) continue;" % (ind, " || ".join(
+                "%s.GetRawPtr() == %s.GetRawPtr()" % (a.variable, h) for h in clashes)))
+        depth += 1
         tests_at(k + 1, "    " * depth, "continue")
     ind = "    " * depth
+    leave = "continue" if singles else "return result"
+    multis = [a for a in t.inputs if a.multiplicity > 1]
     lines.append("%sTokenList* tokens = new TokenList();" % ind)
     for a in t.inputs:
-        for handle in a.handles():
-            lines.append("%stokens->push_back(%s);" % (ind, handle))
+        if a.multiplicity == 1:
+            lines.append("%stokens->push_back(%s);" % (ind, a.variable))
+            continue
+        excluded = ["candidate.GetRawPtr() == %s.GetRawPtr()" % b.variable for b in singles if same_list(a, b)]
+        if any(same_list(a, b) for b in multis if b is not a and b.first < a.first):
+            excluded.append("taken(*tokens, candidate)")
+        lines += ["%sstd::size_t %s = 0;" % (ind, a.count),
+                  "%sfor (const Ptr<Token>& candidate : %s) {" % (ind, a.marking),
+                  "%s    if (%s == %d) break;" % (ind, a.count, a.multiplicity),
+                  "%s    if (!Is_A<%s>(candidate)) continue;" % (ind, a.place.colour.cls)]
+        if check_place:
+            lines.append("%s    if (!%s.getFullMarking().contains(candidate.GetRawPtr())) continue;" % (ind, a.field))
+        if excluded:
+            lines.append("%s    if (%s) continue;" % (ind, " || ".join(excluded)))
+        lines += ["%s    tokens->push_back(candidate);" % ind,
+                  "%s    ++%s;" % (ind, a.count),
+                  "%s}" % ind,
+                  "%sif (%s < %d) {" % (ind, a.count, a.multiplicity),
+                  "%s    delete tokens;" % ind,
+                  "%s    %s;" % (ind, leave),
+                  "%s}" % ind]
     lines.append("%sresult->push_back(tokens);" % ind)
-    if t.choice == "first":
+    if t.choice == "first" or not singles:
         lines.append("%sreturn result;" % ind)
     for d in range(depth - 1, 0, -1):
         lines.append("    " * d + "}")
-    lines.append("    return result;")
+    if singles:
+        lines.append("    return result;")
     lines.append("}")
+    if any("taken(*tokens" in line for line in lines):
+        lines.insert(2, "    // Whether `list` holds the token `t` already.")
+        lines.insert(3, "    auto taken = [](const TokenList& list, const Ptr<Token>& t) {")
+        lines.insert(4, "        for (const Ptr<Token>& h : list)")
+        lines.insert(5, "            if (h.GetRawPtr() == t.GetRawPtr()) return true;")
+        lines.insert(6, "        return false;")
+        lines.insert(7, "    };")
     return "\n".join(lines) + "\n"
 
 
@@ -907,7 +935,7 @@ def move_tokens_source(t):
     cls = t.cls
     access = TransitionAccess(t)
     by_variable = {a.variable: a for a in t.inputs}
-    typed = set()  # variables whose tokens are needed as their colour class
+    typed = set()  # variables of multiplicity 1 needed as their colour class
     for arc in t.outputs:
         if arc.kind == "copy" or (arc.kind == "bound" and arc.assignments):
             typed.add(arc.input.variable)
@@ -915,13 +943,12 @@ def move_tokens_source(t):
             typed |= e.variables()
     lines = ["void %s::moveTokens(TokenList&%s) {" % (cls, " binding" if t.inputs else "")]
     for a in t.inputs:
-        for i, handle in enumerate(a.handles()):
-            lines.append("    const Ptr<Token>& %s = binding[%d];" % (handle, a.first + i))
+        if a.multiplicity == 1:
+            lines.append("    const Ptr<Token>& %s = binding[%d];" % (a.variable, a.first))
     for a in t.inputs:
-        if a.variable in typed:
-            for handle in a.handles():
-                lines.append("    Ptr<%s> token_%s = Dynamic_Cast<%s>(%s);" % (a.place.colour.cls, handle,
-                                                                              a.place.colour.cls, handle))
+        if a.variable in typed and a.multiplicity == 1:
+            lines.append("    Ptr<%s> token_%s = Dynamic_Cast<%s>(%s);" % (a.place.colour.cls, a.variable,
+                                                                          a.place.colour.cls, a.variable))
     # Values of the expressions, in arc order.
     value_of = {}
     for arc in t.outputs:
@@ -933,30 +960,32 @@ def move_tokens_source(t):
                           "string": "string"}[asg.attribute.type]
                 value_of[id(asg.expression)] = declare_value(lines, asg.expression, wanted, access, len(value_of) + 1)
     # Copies of the tokens as they were bound.
-    copies = {}
     for arc in t.outputs:
         if arc.kind != "copy":
             continue
         cls_token = arc.place.colour.cls
         source = by_variable[arc.input.variable]
-        names = []
+        name = "produced%d" % arc.position
+        if source.multiplicity == 1 and arc.multiplicity == 1:
+            lines.append("    Ptr<%s> %s(new %s(*token_%s, false));" % (cls_token, name, cls_token, source.variable))
+            continue
+        lines.append("    std::vector<Ptr<%s>> %s;" % (cls_token, name))
         if source.multiplicity == 1:
-            for j in range(arc.multiplicity):
-                name = "produced%d" % arc.position + ("_%d" % (j + 1) if arc.multiplicity > 1 else "")
-                names.append(name)
-                lines.append("    Ptr<%s> %s(new %s(*token_%s, false));" % (cls_token, name, cls_token,
-                                                                           source.variable))
+            lines.append("    for (int made = 0; made < %d; ++made) %s.emplace_back(new %s(*token_%s, false));"
+                         % (arc.multiplicity, name, cls_token, source.variable))
         else:
-            for j, handle in enumerate(source.handles()):
-                name = "produced%d_%d" % (arc.position, j + 1)
-                names.append(name)
-                lines.append("    Ptr<%s> %s(new %s(*token_%s, false));" % (cls_token, name, cls_token, handle))
-        copies[arc.position] = names
+            lines.append("    for (std::size_t index = %d; index < %d; ++index)" % (source.first,
+                                                                                  source.first + source.multiplicity))
+            lines.append("        %s.emplace_back(new %s(*Dynamic_Cast<%s>(binding[index]), false));"
+                         % (name, cls_token, cls_token))
     for a in t.inputs:
-        for handle in a.handles():
-            lines.append("    %s.removeToken(%s);" % (a.field, handle))
+        if a.multiplicity == 1:
+            lines.append("    %s.removeToken(%s);" % (a.field, a.variable))
+        else:
+            lines.append("    for (std::size_t index = %d; index < %d; ++index) %s.removeToken(binding[index]);"
+                         % (a.first, a.first + a.multiplicity, a.field))
     for arc in t.outputs:
-        lines += produce(arc, by_variable, copies, value_of)
+        lines += produce(arc, by_variable, value_of)
     lines.append("}")
     return "\n".join(lines) + "\n"
 
@@ -983,26 +1012,34 @@ def assignment_calls(target, arc, value_of, indent="    "):
     return out
 
 
-def produce(arc, by_variable, copies, value_of):
+def produce(arc, by_variable, value_of):
     """The lines that put the tokens of one output arc into its place."""
     field = arc.field
     colour = arc.place.colour
-    lines = []
     if arc.kind == "bound":
-        for handle in by_variable[arc.input.variable].handles():
-            lines += assignment_calls("token_" + handle, arc, value_of)
-            lines.append("    %s.addToken(%s);" % (field, handle))
-        return lines
+        source = by_variable[arc.input.variable]
+        if source.multiplicity == 1:
+            return assignment_calls("token_" + source.variable, arc, value_of) + \
+                ["    %s.addToken(%s);" % (field, source.variable)]
+        lines = ["    for (std::size_t index = %d; index < %d; ++index) {" % (source.first,
+                                                                           source.first + source.multiplicity)]
+        if arc.assignments:
+            lines.append("        Ptr<%s> token = Dynamic_Cast<%s>(binding[index]);" % (colour.cls, colour.cls))
+            lines += assignment_calls("token", arc, value_of, "        ")
+        return lines + ["        %s.addToken(binding[index]);" % field, "    }"]
     if arc.kind == "copy":
-        for name in copies[arc.position]:
-            lines += assignment_calls(name, arc, value_of)
-            lines.append("    %s.addToken(%s);" % (field, name))
-        return lines
+        name = "produced%d" % arc.position
+        if not (by_variable[arc.input.variable].multiplicity == 1 and arc.multiplicity == 1):
+            return ["    for (const Ptr<%s>& copy : %s) {" % (colour.cls, name)] + \
+                assignment_calls("copy", arc, value_of, "        ") + \
+                ["        %s.addToken(copy);" % field, "    }"]
+        return assignment_calls(name, arc, value_of) + ["    %s.addToken(%s);" % (field, name)]
     if colour.is_int:
         value = arc.value if arc.expression is None else value_of[id(arc.expression)]
         made = "new Token_int(%s)" % value
     else:
         made = "new %s()" % colour.cls
+    lines = []
     indent = "    "
     if arc.multiplicity > 1:
         lines.append("    for (int made = 0; made < %d; ++made) {" % arc.multiplicity)
@@ -1075,7 +1112,7 @@ def measure_source(net, m):
     std = (["<algorithm>"] if calls & {"min", "max"} else []) + (["<cmath>"] if calls - {"min", "max"} else [])
     if m.reward.needs_helpers():
         includes.append('"NetExpressions.h"')
-    includes += sorted({'"%s"' % net.colours_by_place[p].header for p in sum_places(m.reward.tree)})
+    includes += sorted({'"%s"' % net.place(p).colour.header for p in ex.places_read(m.reward.tree, ("sum",))})
     head = '#include "%s.h"\n\n' % cls
     if std:
         head += "\n".join("#include " + i for i in std) + "\n\n"
@@ -1125,8 +1162,8 @@ double %s::measure(double dt) {
 
 
 def reward_source(m):
-    counted = set(ex_count_places(m.reward.tree))
-    summed = set(sum_places(m.reward.tree))
+    counted = set(ex.places_read(m.reward.tree, ("count",)))
+    summed = set(ex.places_read(m.reward.tree, ("sum",)))
     lines = ["// %s" % m.reward_text, "double %s::reward() {" % m.cls]
     for k, p in enumerate(m.places):
         lookup_code = "net->getPlaceCached(%s, cache_%d)" % (cpp_string(p), k + 1)
@@ -1139,32 +1176,6 @@ def reward_source(m):
     lines.append(reward_return(m.reward.tree))
     lines.append("}")
     return "\n".join(lines)
-
-
-def ex_count_places(node, out=None):
-    out = [] if out is None else out
-    if node.kind == "count":
-        out.append(node.args[0])
-    for a in node.args:
-        if isinstance(a, ex.Node):
-            ex_count_places(a, out)
-        elif isinstance(a, list):
-            for b in a:
-                ex_count_places(b, out)
-    return out
-
-
-def sum_places(node, out=None):
-    out = [] if out is None else out
-    if node.kind == "sum":
-        out.append(node.args[1])
-    for a in node.args:
-        if isinstance(a, ex.Node):
-            sum_places(a, out)
-        elif isinstance(a, list):
-            for b in a:
-                sum_places(b, out)
-    return out
 
 
 def reward_return(tree):

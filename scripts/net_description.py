@@ -28,8 +28,10 @@ while xor xor_eq""".split())
 RESERVED_ATTRIBUTES = {"value", "locked", "log", "text", "unlock"}
 # Names the generated transitions use themselves, and words of the
 # expression language.
-RESERVED_VARIABLES = {"result", "tokens", "binding", "held", "total", "when", "delay", "file", "now", "sum", "in",
-                      "true", "false", "and", "or", "not"}
+RESERVED_VARIABLES = {"result", "tokens", "binding", "held", "total", "when", "delay", "file", "taken", "candidate",
+                      "index", "token", "copy", "now", "sum", "in", "true", "false", "and", "or", "not"}
+# Arcs take at most this many tokens (a sanity bound on generated loops and bindings).
+MAX_MULTIPLICITY = 1000000
 # Locals of the generated moveTokens.
 GENERATED_LOCAL = re.compile(r"^(value|produced|made)\d*(_\d+)?$")
 INITIAL_MARKINGS = ("marking.xml", "database", "none")
@@ -135,8 +137,6 @@ class Expression:
 
     def __init__(self, text, scope, where, key, wanted):
         self.text = text
-        self.where = where
-        self.key = key
         try:
             if not isinstance(text, str):
                 raise ex.ExpressionError("must be an expression text")
@@ -153,6 +153,8 @@ class Expression:
                                                                              ROUNDING_HINT if kind == "real" else ""))
         except ex.ExpressionError as e:
             raise ModelError("%s: %s %s: %s" % (where, key, quoted(text), e))
+        except RecursionError:
+            raise ModelError("%s: %s %s: is nested too deeply" % (where, key, quoted(text)))
 
     def variables(self):
         return ex.variables_read(self.tree)
@@ -289,19 +291,15 @@ class InputArc:
         self.multiplicity = optional(data, "multiplicity", int, 1, where)
         if self.multiplicity < 1:
             raise ModelError("%s: 'multiplicity' must be 1 or more" % where)
+        if self.multiplicity > MAX_MULTIPLICITY:
+            raise ModelError("%s: 'multiplicity' must be at most %d" % (where, MAX_MULTIPLICITY))
+        # Names in the generated code: the place, the marking searched, the
+        # typed token (multiplicity 1) or the count of tokens taken.
         self.field = self.variable + "_Place"
         self.marking = self.variable + "_marking"
+        self.typed = "token_" + self.variable
+        self.count = self.variable + "_count"
         self.first = 0  # position of its first token in the binding, set by the transition
-
-    def handles(self):
-        """The names of the bound tokens' handles in generated code."""
-        if self.multiplicity == 1:
-            return [self.variable]
-        return ["%s_%d" % (self.variable, i + 1) for i in range(self.multiplicity)]
-
-    def typed(self):
-        """The names of the typed handles of the bound tokens."""
-        return ["token_" + h for h in self.handles()]
 
     def expression_variable(self):
         return ex.Variable(self.variable, self.place.colour, self.multiplicity)
@@ -387,6 +385,8 @@ class OutputArc:
         self.multiplicity = optional(data, "multiplicity", int, default, where)
         if self.multiplicity < 1:
             raise ModelError("%s: 'multiplicity' must be 1 or more" % where)
+        if self.multiplicity > MAX_MULTIPLICITY:
+            raise ModelError("%s: 'multiplicity' must be at most %d" % (where, MAX_MULTIPLICITY))
         if self.kind == "bound" and self.multiplicity != self.input.multiplicity:
             raise ModelError("%s: %s binds %d token(s), so the arc carrying them needs multiplicity %d, "
                              "not multiplicity %d" % (where, self.input.variable, self.input.multiplicity,
@@ -446,6 +446,8 @@ class Delay:
             tree = ex.parse(text)
         except ex.ExpressionError as e:
             raise ModelError("%s: delay %s: %s" % (where, quoted(text), e))
+        except RecursionError:
+            raise ModelError("%s: delay %s: is nested too deeply" % (where, quoted(text)))
         if tree.kind != "call" or tree.args[0] not in DELAYS:
             raise ModelError("%s: delay %s must be a distribution with its parameters, e.g. \"Exp(2.0)\" "
                              "(delays: %s)" % (where, quoted(text), ", ".join(DELAYS)))
@@ -587,7 +589,7 @@ class Transition:
                                                                    bound[arc.input.variable].position))
                 bound[arc.input.variable] = arc
         self.cls = "Transition_" + escaped(self.name)
-        self.read_fields = self.place_fields()
+        self.read_fields = self.place_fields(places)
         self.check_names(where)
 
     def check_inputs(self, where):
@@ -616,9 +618,10 @@ class Transition:
             out += arc.expressions()
         return out
 
-    def place_fields(self):
-        """Field of every place an expression reads: the field of its first
-        arc, else a field of its own (name, place) listed in `read_fields`."""
+    def place_fields(self, places):
+        """The field of every place an expression reads (`field_of`): the
+        field of its first arc, else a field of its own; answers those
+        (field, place) of their own."""
         self.field_of = {}
         for arc in self.inputs + self.outputs:
             self.field_of.setdefault(arc.place.name, arc.field)
@@ -628,14 +631,14 @@ class Transition:
                 if name not in self.field_of:
                     field = escaped(name) + "_Read"
                     self.field_of[name] = field
-                    extra.append((field, name))
+                    extra.append((field, places[name]))
         return extra
 
     def fields(self):
         """(field name, place) of every arc end, inputs first, then of the
         places that only expressions read."""
         return ([(a.field, a.place) for a in self.inputs] + [(a.field, a.place) for a in self.outputs]
-                + [(f, self.places_by_name[n]) for f, n in self.read_fields])
+                + self.read_fields)
 
     def check_names(self, where):
         """The generated code names fields and locals after the variables:
@@ -643,11 +646,9 @@ class Transition:
         owners = []
         for a in self.inputs:
             owners.append((a.variable, "variable " + a.variable))
-            derived = [a.field, a.marking] + a.handles() + a.typed() + ["%s_at%d" % (a.variable, i + 1)
-                                                                          for i in range(a.multiplicity)]
-            owners += [(n, "variable " + a.variable) for n in derived if n != a.variable]
+            owners += [(n, "variable " + a.variable) for n in (a.field, a.marking, a.typed, a.count)]
         owners += [(arc.field, "output %d" % arc.position) for arc in self.outputs]
-        owners += [(field, "place " + name) for field, name in self.read_fields]
+        owners += [(field, "place " + place.name) for field, place in self.read_fields]
         seen = {}
         for name, owner in owners:
             if name in seen and seen[name] != owner:
@@ -665,7 +666,7 @@ class Transition:
         for arc in self.inputs + self.outputs:
             if arc.place.name not in names:
                 names.append(arc.place.name)
-        return names + [n for _, n in self.read_fields]
+        return names + [place.name for _, place in self.read_fields]
 
     def kernel_arcs(self, arcs):
         """One kernel arc per place: several arcs between a place and this
@@ -731,7 +732,7 @@ class Net:
         unique([p.name for p in self.places], "place")
         number_ids(self.places, "place")
         by_name = {p.name: p for p in self.places}
-        self.colours_by_place = {p.name: p.colour for p in self.places}
+        self.places_by_name = by_name
         for p in self.places:
             if p.initial == "database" and self.database is None:
                 raise ModelError("place %s: initialMarking database needs the net's 'database' entry" % p.name)
@@ -739,8 +740,6 @@ class Net:
         self.transitions = [Transition(t, by_name) for t in require(data, "transitions", list, "net")]
         unique([t.name for t in self.transitions], "transition")
         number_ids(self.transitions, "transition")
-        for t in self.transitions:
-            t.places_by_name = by_name
 
         self.measures = [Measure(m, by_name) for m in optional(data, "measures", list, [], "net")]
         unique([m.name for m in self.measures], "measure")
@@ -748,6 +747,9 @@ class Net:
         # Generated class names must stay distinct.
         unique([c.cls for c in self.records] + [t.cls for t in self.transitions] + [m.cls for m in self.measures],
                "generated class")
+
+    def place(self, name):
+        return self.places_by_name[name]
 
     def colour_classes(self):
         """The colour classes the net's code uses: Token_int first, then the records."""

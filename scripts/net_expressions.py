@@ -404,6 +404,7 @@ def check_binary(node, scope):
                 raise ExpressionError("%ss compare with == and != only" % left.type)
         else:
             raise ExpressionError("cannot compare %s with %s" % (a_type(left.type), a_type(right.type)))
+        constant_comparison(op, left, right)
         node.type = "bool"
     else:
         number(left, op)
@@ -417,6 +418,36 @@ def check_binary(node, scope):
             node.type = "real" if op != "+" else "int"
         else:
             node.type = unify_numbers(types)
+
+
+FLIPPED = {"<": ">", ">": "<", "<=": ">=", ">=": "<=", "==": "==", "!=": "!="}
+
+
+def int_literal(node):
+    """The value of a whole-number literal (possibly negated), else None."""
+    if node.kind == "num" and node.args[1]:
+        return int(node.args[0])
+    if node.kind == "neg" and node.args[0].kind == "num" and node.args[0].args[1]:
+        return -int(node.args[0].args[0])
+    return None
+
+
+def constant_comparison(op, left, right):
+    """Refuses comparisons whose outcome the types fix (the compiler would
+    warn about them, and they are mistakes)."""
+    if repr(left) == repr(right):
+        raise ExpressionError("compares an expression with itself")
+    for side, other, o in ((left, right, op), (right, left, FLIPPED[op])):
+        c = int_literal(other)
+        if c is None:
+            continue
+        if side.type == "count":
+            if (o in (">", ">=", "!=") and c < 0) or (o == ">=" and c == 0):
+                raise ExpressionError("is always true: a token count is never negative")
+            if (o in ("<", "<=", "==") and c < 0) or (o == "<" and c == 0):
+                raise ExpressionError("is always false: a token count is never negative")
+        if side.kind == "attr" and side.type == "int" and not -2 ** 31 <= c < 2 ** 31:
+            raise ExpressionError("%d lies outside the 32-bit range of an int attribute" % c)
 
 
 def check_call(node, scope):
@@ -485,61 +516,42 @@ def conjuncts(node):
     return [node]
 
 
-def variables_read(node, out=None):
-    """The token variables a tree reads (sum variables excluded)."""
-    out = set() if out is None else out
-    if node.kind in ("var", "attr") and node.args[0] != "now":
-        out.add(node.args[0])
-    elif node.kind == "sum":
-        inner = variables_read(node.args[2])
-        inner.discard(node.args[0])
-        out |= inner
-    else:
-        for a in node.args:
-            if isinstance(a, Node):
-                variables_read(a, out)
-            elif isinstance(a, list):
-                for b in a:
-                    variables_read(b, out)
-    return out
-
-
-def places_read(node, out=None):
-    """The places a tree reads through counts and sums, in order of first appearance."""
-    out = [] if out is None else out
-    if node.kind == "count" or node.kind == "sum":
-        name = node.args[0] if node.kind == "count" else node.args[1]
-        if name not in out:
-            out.append(name)
-    for a in node.args:
-        if isinstance(a, Node):
-            places_read(a, out)
-        elif isinstance(a, list):
-            for b in a:
-                places_read(b, out)
-    return out
-
-
-def functions_called(node, out=None):
-    """The names of the functions a tree calls ("sum" for sums)."""
-    out = set() if out is None else out
-    if node.kind == "call":
-        out.add(node.args[0])
-    elif node.kind == "sum":
-        out.add("sum")
+def walk(node):
+    """Every node of a tree, parents before their operands."""
+    yield node
     for a in node.args:
         for b in (a if isinstance(a, list) else [a]):
             if isinstance(b, Node):
-                functions_called(b, out)
-    return out
+                yield from walk(b)
+
+
+def functions_called(node):
+    """The names of the functions a tree calls ("sum" for sums)."""
+    return {n.args[0] for n in walk(node) if n.kind == "call"} | {"sum" for n in walk(node) if n.kind == "sum"}
 
 
 def uses_helpers(node):
     """Whether the emitted code needs the helper functions of NetExpressions.h."""
-    if node.kind == "call" and node.args[0] in ("mod", "window", "floor", "ceil", "round"):
-        return True
-    return any(uses_helpers(a) for a in node.args if isinstance(a, Node)) or \
-        any(uses_helpers(b) for a in node.args if isinstance(a, list) for b in a)
+    return bool(functions_called(node) & {"mod", "window", "floor", "ceil", "round"})
+
+
+def variables_read(node):
+    """The token variables a tree reads (sum variables, which may not hide
+    them, excluded)."""
+    summed = {n.args[0] for n in walk(node) if n.kind == "sum"}
+    return {n.args[0] for n in walk(node) if n.kind in ("var", "attr")} - summed - {"now"}
+
+
+def places_read(node, kinds=("count", "sum")):
+    """The places a tree reads through counts and sums (or the given kinds),
+    in order of first appearance."""
+    out = []
+    for n in walk(node):
+        if n.kind in kinds:
+            name = n.args[0] if n.kind == "count" else n.args[1]
+            if name not in out:
+                out.append(name)
+    return out
 
 
 # --- emitting --------------------------------------------------------------------------------------

@@ -143,6 +143,14 @@ TEST(NetLanguage, EveryMistakeIsOneLineNamingTheElementAndTheKey) {
          "measure M: reward \"1 < #P < 5\": chains comparisons; join them with 'and'"},
         {{{"\"reward\": \"#P\"", "\"reward\": \"#P = 5\""}},
          "measure M: reward \"#P = 5\": use == to compare, at '= 5'"},
+        {{{"\"reward\": \"#P\"", "\"reward\": \"#P + #P >= 0\""}},
+         "measure M: reward \"#P + #P >= 0\": is always true: a token count is never negative"},
+        {{{"\"reward\": \"#P\"", "\"reward\": \"-1 == #P\""}},
+         "measure M: reward \"-1 == #P\": is always false: a token count is never negative"},
+        {{{"\"reward\": \"#P\"", "\"reward\": \"#P == #P\""}},
+         "measure M: reward \"#P == #P\": compares an expression with itself"},
+        {{{"\"GUARDS\"", "\"guard\": \"x.l < 3000000000\","}},
+         "transition T: guard \"x.l < 3000000000\": 3000000000 lies outside the 32-bit range of an int attribute"},
         {{{"\"reward\": \"#P\"", "\"reward\": \"max(#P)\""}},
          "measure M: reward \"max(#P)\": max takes 2 or more arguments, not 1"},
         {{{"\"reward\": \"#P\"", "\"reward\": \"sum(q in Q : q.z)\""}},
@@ -194,9 +202,11 @@ TEST(NetLanguage, ConstructsBecomeThePlainCodeTheKernelExpects) {
         {"Transition_Split.cpp",
          "        if (!(token_x->get_prio() >= 1)) continue;\n"
          "        if (!(token_x->get_tag() != std::string(\"skip\"))) continue;\n"},
-        // Multiplicity 3: combinations in marking order.
-        {"Transition_Batch.cpp", "for (auto k_at2 = std::next(k_at1); k_at2 != k_marking.end(); ++k_at2) {"},
+        // Multiplicity 3: the oldest free tokens, in one pass.
+        {"Transition_Batch.cpp", "        if (k_count == 3) break;\n"},
         {"Transition_Batch.cpp", "    if (k_marking.size() < 3) return result;\n"},
+        {"Transition_Gather.cpp", "            if (candidate.GetRawPtr() == q.GetRawPtr()) continue;\n"},
+        {"buildnet.cpp", "    linkPlaceToTransition(\"Pool\", \"Gather\", 3);\n"},
         // Token-dependent delay, global guard, time guard, local guard flag.
         {"Transition_Split.cpp", "    return delay.Det(token_x->get_size());\n"},
         {"Transition_Drain.cpp", "bool Transition_Drain::globalGuard() { return w_Place.getMarkingSize() >= 2; }\n"},
@@ -210,8 +220,8 @@ TEST(NetLanguage, ConstructsBecomeThePlainCodeTheKernelExpects) {
         // Output values are taken before the firing moves tokens; copies of the token as bound.
         {"Transition_Split.cpp",
          "    const long value4 = static_cast<long>(token_x->get_id()) + 100;  // x.id + 100\n"
-         "    Ptr<Token_Job> produced2_1(new Token_Job(*token_x, false));\n"
-         "    Ptr<Token_Job> produced2_2(new Token_Job(*token_x, false));\n"
+         "    std::vector<Ptr<Token_Job>> produced2;\n"
+         "    for (int made = 0; made < 2; ++made) produced2.emplace_back(new Token_Job(*token_x, false));\n"
          "    x_Place.removeToken(x);\n"
          "    token_x->set_done(value1);\n"
          "    token_x->set_born(DateTime(value2));\n"},
@@ -244,7 +254,7 @@ TEST(NetLanguage, ArithmeticKeepsItsTypesInTheGeneratedCode) {
     } cases[] = {
         {"#P - 1 > -1", "return static_cast<double>(n_P - 1.0 > -1.0);"},
         {"#P >= 5", "return static_cast<double>(n_P >= 5);"},
-        {"#P > -2 or #P == 0", "return static_cast<double>(static_cast<long>(n_P) > -2 || n_P == 0);"},
+        {"#P + 2 > -2 or #P == 0", "return static_cast<double>(static_cast<long>(n_P) + 2 > -2 || n_P == 0);"},
         {"-#P * -2", "return -static_cast<double>(n_P) * -2.0;"},
         {"mod(#P + 7, 3) + round(2.5)",
          "return static_cast<double>(netexpr::mod(static_cast<long>(n_P) + 7, 3) + netexpr::toLong(std::round(2.5)));"},
