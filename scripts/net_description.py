@@ -77,6 +77,16 @@ def only_keys(data, keys, where):
             raise ModelError("%s: unknown key %r (known: %s)" % (where, key, ", ".join(keys)))
 
 
+def named_element(data, keys, what):
+    """Checks the keys of a place, transition or measure; answers its id
+    (None when not given), its name and the words that name it in messages."""
+    only_keys(data, keys, "%s %s" % (what, data.get("name", "")) if isinstance(data, dict) else what)
+    element_id = optional(data, "id", int, None, what) if "id" in keys else None
+    name = require(data, "name", str, what)
+    check_identifier(name, what)
+    return element_id, name, "%s %s" % (what, name)
+
+
 def check_identifier(name, where, bare=False):
     """Names become parts of C++ identifiers; `bare` ones are identifiers by
     themselves."""
@@ -260,11 +270,7 @@ class Place:
     KEYS = ("id", "name", "colour", "capacity", "limitedView", "watch", "initialMarking")
 
     def __init__(self, data, colours):
-        only_keys(data, self.KEYS, "place %s" % data.get("name", "") if isinstance(data, dict) else "place")
-        self.id = optional(data, "id", int, None, "place")
-        self.name = require(data, "name", str, "place")
-        check_identifier(self.name, "place")
-        where = "place %s" % self.name
+        self.id, self.name, where = named_element(data, self.KEYS, "place")
         self.colour = lookup(colours, optional(data, "colour", str, "int", where), where, "colour type")
         self.capacity = optional(data, "capacity", int, 0, where)
         if self.capacity < 0:
@@ -502,11 +508,7 @@ class Transition:
             "takeFirst")
 
     def __init__(self, data, places):
-        only_keys(data, self.KEYS, "transition %s" % data.get("name", "") if isinstance(data, dict) else "transition")
-        self.id = optional(data, "id", int, None, "transition")
-        self.name = require(data, "name", str, "transition")
-        check_identifier(self.name, "transition")
-        where = "transition %s" % self.name
+        self.id, self.name, where = named_element(data, self.KEYS, "transition")
         self.where = where
         self.kind = require(data, "kind", str, where)
         if self.kind not in ("timed", "immediate"):
@@ -681,10 +683,7 @@ class Measure:
     KEYS = ("name", "kind", "watch", "places", "reward")
 
     def __init__(self, data, places):
-        only_keys(data, self.KEYS, "measure %s" % data.get("name", "") if isinstance(data, dict) else "measure")
-        self.name = require(data, "name", str, "measure")
-        check_identifier(self.name, "measure")
-        where = "measure %s" % self.name
+        _, self.name, where = named_element(data, self.KEYS, "measure")
         self.kind = require(data, "kind", str, where)
         if self.kind not in MEASURE_KINDS:
             raise ModelError("%s: kind must be one of %s" % (where, ", ".join(MEASURE_KINDS)))

@@ -117,19 +117,18 @@ class Parser:
         self.expect(":")
         return Node("cond", condition, then, self.conditional())
 
-    def disjunction(self):
-        e = self.conjunction()
-        while self.at_op("or"):
-            self.take()
-            e = Node("bin", "or", e, self.conjunction())
+    def left_associative(self, operators, operand):
+        e = operand()
+        while self.at_op(*operators):
+            op = self.take()[1]
+            e = Node("bin", op, e, operand())
         return e
 
+    def disjunction(self):
+        return self.left_associative(("or",), self.conjunction)
+
     def conjunction(self):
-        e = self.negation()
-        while self.at_op("and"):
-            self.take()
-            e = Node("bin", "and", e, self.negation())
-        return e
+        return self.left_associative(("and",), self.negation)
 
     def negation(self):
         if self.at_op("not"):
@@ -147,18 +146,10 @@ class Parser:
         return e
 
     def additive(self):
-        e = self.multiplicative()
-        while self.at_op("+", "-"):
-            op = self.take()[1]
-            e = Node("bin", op, e, self.multiplicative())
-        return e
+        return self.left_associative(("+", "-"), self.multiplicative)
 
     def multiplicative(self):
-        e = self.unary()
-        while self.at_op("*", "/"):
-            op = self.take()[1]
-            e = Node("bin", op, e, self.unary())
-        return e
+        return self.left_associative(("*", "/"), self.unary)
 
     def unary(self):
         if self.at_op("-"):
