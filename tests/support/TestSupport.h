@@ -110,4 +110,5 @@ private:
 // The whole text of a file; empty when it cannot be read.
 std::string readFile(const std::string& path);
 
+
 } // namespace testsupport
