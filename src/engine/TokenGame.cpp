@@ -69,7 +69,7 @@ void TokenGame::run() {
     // A stop signal must end the game also while it waits in accept or read.
     StopSignalWaker waker;
     listener.reset(socket_t::create_global(address.c_str(), 5));
-    if (!listenerUsable(address)) return;
+    if (!usable(listener.get(), address, "Can't create socket!", "Socket is not okay! ")) return;
     waker.watchListener(listener.get());
     std::cout << "waiting for socket connection from GUI.." << std::endl;
     connection.reset(listener->accept());
@@ -77,44 +77,27 @@ void TokenGame::run() {
         std::cout << stoppedBySignalLine() << std::endl;
         return;
     }
-    if (!connectionUsable(address)) return;
+    if (!usable(connection.get(), address, "Can't accept socket!", "Socket accept is not okay! ")) return;
     connection->set_write_timeout(kReplyWriteTimeout);
     waker.watchConnection(connection.get());
     serve(connection.get());
     if (mustStopNow()) std::cout << stoppedBySignalLine() << std::endl;
 }
 
-bool TokenGame::listenerUsable(const std::string& address) {
-    if (listener == nullptr) {
-        std::cout << "Failed to connect to server " << address << ". Can't create socket!" << std::endl;
-        noConnection = true;
-        return false;
-    }
-    if (!listener->is_ok()) {
+// Prints why a socket cannot be used: `missing` when there is none,
+// `notOkay` and the socket's error text when it failed.
+bool TokenGame::usable(socket_t* s, const std::string& address, const char* missing, const char* notOkay) {
+    if (s == nullptr) {
+        std::cout << "Failed to connect to server " << address << ". " << missing << std::endl;
+    } else if (!s->is_ok()) {
         char text[256];
-        listener->get_error_text(text, sizeof text);
-        std::cout << "Connection to server " << address << "failed. " << "Socket is not okay! " << text << std::endl;
-        noConnection = true;
-        return false;
+        s->get_error_text(text, sizeof text);
+        std::cout << "Connection to server " << address << "failed. " << notOkay << text << std::endl;
+    } else {
+        return true;
     }
-    return true;
-}
-
-bool TokenGame::connectionUsable(const std::string& address) {
-    if (connection == nullptr) {
-        std::cout << "Failed to connect to server " << address << ". Can't accept socket!" << std::endl;
-        noConnection = true;
-        return false;
-    }
-    if (!connection->is_ok()) {
-        char text[256];
-        connection->get_error_text(text, sizeof text);
-        std::cout << "Connection to server " << address << "failed. " << "Socket accept is not okay! " << text
-                  << std::endl;
-        noConnection = true;
-        return false;
-    }
-    return true;
+    noConnection = true;
+    return false;
 }
 
 void TokenGame::serve(socket_t* s) {
@@ -347,10 +330,10 @@ void TokenGame::send(socket_t* s, const std::string& text) { s->write(text.data(
 
 // An entry with fewer than three fields, or naming no measure of the net,
 // keeps its position as a breakpoint that never holds.
-void TokenGame::applyBreakpoints(const std::string& spec) {
+void TokenGame::applyBreakpoints(const std::string& list) {
     breakpoints.clear();
     std::vector<std::string> entries;
-    split(spec, entries, ";");
+    split(list, entries, ";");
     for (const std::string& entry : entries) {
         std::vector<std::string> fields;
         split(entry, fields, ":");

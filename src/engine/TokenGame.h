@@ -62,7 +62,7 @@ public:
     std::string breakpointMessage() const;
 
     // Replaces all breakpoints by the list "name:relation:threshold;...".
-    void applyBreakpoints(const std::string& spec);
+    void applyBreakpoints(const std::string& list);
     const std::vector<Breakpoint>& getBreakpoints() const { return breakpoints; }
     // Cuts `text` at every `delimiter`; no pieces for an empty text.
     static void split(const std::string& text, std::vector<std::string>& pieces, const std::string& delimiter);
@@ -99,9 +99,9 @@ private:
     // The positions of the breakpoints that hold now, joined by ";".
     std::string triggeredBreakpoints() const;
     void send(socket_t* s, const std::string& text);
-    // Prints the failure texts of the listening and accepted sockets.
-    bool listenerUsable(const std::string& address);
-    bool connectionUsable(const std::string& address);
+    // False, after printing why, when the listening or accepted socket `s`
+    // is missing or failed.
+    bool usable(socket_t* s, const std::string& address, const char* missing, const char* notOkay);
 
     std::vector<Breakpoint> breakpoints;
     std::unique_ptr<socket_t> listener;

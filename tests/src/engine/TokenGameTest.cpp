@@ -4,7 +4,6 @@
 // on a free port.
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <memory>
 #include <string>
 #include <thread>
@@ -34,27 +33,25 @@ struct Game {
     }
     TokenGame* operator->() { return game.get(); }
 
-    // Place "<name>In" with one token, linked into a new transition `name`,
-    // which puts a token into "Sink".
-    TestTransition* fed(const char* name, const TransitionTraits& t) {
-        const std::string in = std::string(name) + "In";
-        Place* p = net.place(strdup(in));
+    // A new transition `name` from place `from`, which gets `tokens` tokens,
+    // to place `to` (places are made on first use).
+    TestTransition* link(const std::string& from, const char* name, const std::string& to, int tokens,
+                         const TransitionTraits& t) {
         TestTransition* tr = net.transition(name, t);
-        net.in(p, tr);
-        net.out(tr, sink());
-        net.put(p, 1);
+        net.in(place(from), tr);
+        net.out(tr, place(to));
+        net.putMany(place(from), tokens);
         return tr;
     }
-    Place* sink() {
-        if (net.getPlaces().count("Sink") == 0) net.place("Sink");
-        return net.getPlaces().at("Sink");
+    // A transition `name` with one token in its own place "<name>In", which
+    // puts its tokens into "Sink".
+    TestTransition* fed(const char* name, const TransitionTraits& t) {
+        return link(std::string(name) + "In", name, "Sink", 1, t);
     }
-    // Names handed to the net must outlive it.
-    const char* strdup(const std::string& s) {
-        kept.push_back(s);
-        return kept.back().c_str();
+    Place* place(const std::string& name) {
+        const auto it = net.getPlaces().find(name);
+        return it != net.getPlaces().end() ? it->second : net.place(name.c_str());
     }
-    std::deque<std::string> kept;
 };
 
 // Delays taken from a list, the last one repeated.
@@ -145,11 +142,8 @@ TEST(TokenGame, FireMovesTheClockAndRetimesEventsLeftInThePast) {
 
 TEST(TokenGame, FireRetimesEveryPastEventOfAnInfiniteServer) {
     Game g;
-    Place* p = g.net.place("P");
-    TestTransition* is = g.net.transition("IS", traits().infiniteServer());
+    TestTransition* is = g.link("P", "IS", "Sink", 2, traits().infiniteServer());
     is->delayFn = delays({1.0, 2.0, 5.0, 4.0});
-    g.net.in(p, is);
-    g.net.putMany(p, 2);
     TestTransition* later = g.fed("Later", traits().withDelay(3.0));
     g.begin();
     ASSERT_EQ(is->getEvents().size(), 2u);
@@ -163,14 +157,9 @@ TEST(TokenGame, FireRetimesEveryPastEventOfAnInfiniteServer) {
 
 TEST(TokenGame, FireWithoutEventOrUnknownNameFiresNothing) {
     Game g;
-    Place* p = g.net.place("P");
-    TestTransition* self = g.net.transition("Loop", traits().withDelay(2.0));
-    g.net.in(p, self);
-    g.net.out(self, p);
-    g.net.out(self, g.sink());
-    g.net.put(p, 1);
-    TestTransition* idle = g.fed("Idle", traits());
-    g.net.getPlaces().at("IdleIn")->removeCurrentMarking();
+    TestTransition* self = g.link("P", "Loop", "P", 1, traits().withDelay(2.0));
+    g.net.out(self, g.place("Sink"));
+    TestTransition* idle = g.link("IdleIn", "Idle", "Sink", 0, traits());
     g.begin();
 
     // Before anything was recorded the change message names no places.
@@ -283,20 +272,19 @@ TEST(TokenGame, TimeGuardsAreSearchedDirectly) {
 
 namespace {
 
-// A connected pair on 127.0.0.1; `game` serves the server end in a thread.
+// A connected pair on 127.0.0.1; `game` serves the server end in a thread
+// until the game ends or the client closes.
 class Connection {
 public:
-    Connection() : listener(socket_t::create_global("localhost:0", 1)) {
+    explicit Connection(TokenGame* game) : listener(socket_t::create_global("localhost:0", 1)) {
         const std::string address = "127.0.0.1:" + std::to_string(listener->get_port());
         client.reset(socket_t::connect(address.c_str(), sock_global_domain, 1, 0));
         server.reset(listener->accept());
+        serving = std::thread([this, game] { game->serve(server.get()); });
     }
     ~Connection() {
         client->close();
         if (serving.joinable()) serving.join();
-    }
-    void serve(TokenGame* game) {
-        serving = std::thread([this, game] { game->serve(server.get()); });
     }
     void send(const std::string& message) { client->write(message.data(), message.size()); }
     // The next reply: what arrives up to and including `end` (or what came
@@ -332,16 +320,10 @@ private:
 
 TEST(TokenGame, SingleStepDialogueAnswersPlaceAndFireListUntilNothingIsLeft) {
     Game g;
-    Place* a = g.net.place("A");
-    Place* b = g.net.place("B");
-    TestTransition* t = g.net.transition("T", traits().withDelay(1.0));
-    g.net.in(a, t);
-    g.net.out(t, b);
-    g.net.putMany(a, 3);
+    TestTransition* t = g.link("A", "T", "B", 3, traits().withDelay(1.0));
     g.begin();
     CaptureStdout();
-    Connection c;
-    c.serve(g.game.get());
+    Connection c(g.game.get());
 
     c.send("SINGLESTEP#");
     EXPECT_EQ(c.receive(), "Fired: T#\n");
@@ -371,8 +353,7 @@ TEST(TokenGame, ExitInsideSingleStepEndsOnlyTheDialogue) {
     g.fed("U", traits().withDelay(2.0));
     g.begin();
     CaptureStdout();
-    Connection c;
-    c.serve(g.game.get());
+    Connection c(g.game.get());
     c.send("SINGLESTEP#");
     const std::string fired = c.receive();
     EXPECT_TRUE(fired == "Fired: T#\n" || fired == "Fired: U#\n") << fired;
@@ -387,16 +368,11 @@ TEST(TokenGame, ExitInsideSingleStepEndsOnlyTheDialogue) {
 
 TEST(TokenGame, AClosedConnectionEndsTheGameAlsoInsideTheDialogue) {
     Game g;
-    Place* p = g.net.place("P");
-    TestTransition* t = g.net.transition("T", traits().withDelay(1.0));
-    g.net.in(p, t);
-    g.net.out(t, p);
-    g.net.put(p, 1);
+    TestTransition* t = g.link("P", "T", "P", 1, traits().withDelay(1.0));
     g.begin();
     CaptureStdout();
     {
-        Connection c;
-        c.serve(g.game.get());
+        Connection c(g.game.get());
         c.send("SINGLESTEP#");
         EXPECT_EQ(c.receive(), "Fired: T#\n");
     }  // closing the client ends serve(), or the join would wait for ever
