@@ -15,6 +15,7 @@ import argparse
 import os
 import random
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -30,6 +31,9 @@ MARKING_ARGS = ["-S", "--mstart", "0", "--mstop", "5", "--secmax", "2", "--seed"
 SANITIZER_WORDS = ("AddressSanitizer", "LeakSanitizer", "runtime error:", "UndefinedBehaviorSanitizer")
 
 MODES = ["-S", "-T", "-R", "-t", "-p"]
+
+# The token game's fixed port: run no other token game meanwhile.
+TOKEN_GAME_PORT = 2020
 
 # Hostile texts for any value: empty, blanks, signs, overflows, garbage.
 NASTY = ["", " ", "-", "+", "-1", "-0", "0", "1e309", "-1e309", "nan", "inf", "0x10", "1 2", "4294967295",
@@ -159,6 +163,18 @@ def marking_case(rng, folder):
     return "%d bytes" % len(data)
 
 
+def end_token_game(p, deadline):
+    """A token game waits for its front end on port 2020: once it listens,
+    send it EXIT (unless the program ends first, e.g. on a bad option)."""
+    while p.poll() is None and time.monotonic() < deadline:
+        try:
+            with socket.create_connection(("127.0.0.1", TOKEN_GAME_PORT), timeout=5) as s:
+                s.sendall(b"EXIT#")
+                return
+        except OSError:
+            time.sleep(0.1)
+
+
 def run_case(program, args, folder, timeout):
     env = dict(os.environ)
     env["ODBCINI"] = os.path.join(folder, "odbc.ini")
@@ -167,12 +183,17 @@ def run_case(program, args, folder, timeout):
     env.setdefault("ASAN_OPTIONS", "detect_leaks=1:exitcode=86")
     env.setdefault("UBSAN_OPTIONS", "print_stacktrace=1:halt_on_error=1:exitcode=87")
     started = time.monotonic()
+    p = subprocess.Popen([program] + args, cwd=folder, env=env, stdin=subprocess.DEVNULL,
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    if "-t" in args:
+        end_token_game(p, started + timeout)
     try:
-        p = subprocess.run([program] + args, cwd=folder, env=env, stdin=subprocess.DEVNULL,
-                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
+        _, err = p.communicate(timeout=max(1, timeout - (time.monotonic() - started)))
     except subprocess.TimeoutExpired:
+        p.kill()
+        p.communicate()
         return "did not end within %d s" % timeout, time.monotonic() - started
-    err = p.stderr.decode("utf-8", "replace")
+    err = err.decode("utf-8", "replace")
     if any(word in err for word in SANITIZER_WORDS):
         lines = [l for l in err.splitlines() if any(w in l for w in SANITIZER_WORDS)]
         return "sanitizer report: " + lines[0][:300], time.monotonic() - started

@@ -24,7 +24,7 @@ int MainClass::main(int argc, char** argv) {
 
     Server* server = new Server();
     server->start(argc, argv);
-    const bool resultFileFailed = server->resultFileFailed();
+    const bool failed = server->resultFileFailed() || server->tokenGameFailed();
     delete server;
 
     const DateTime t1 = DateTime::Today();
@@ -39,8 +39,9 @@ int MainClass::main(int argc, char** argv) {
     std::cout << "Max # tokens at the same time: " << Token::maxConcTokenCounter << std::endl;
     std::cout << "Global fire count: " << Transition::globalFireCount << std::endl;
     // A run stopped by a signal ends as the signal's default action would
-    // be reported by a shell; a lost result file is a failure.
+    // be reported by a shell; a lost result file and a token game without
+    // its front end are failures.
     if (StopSignal::received() != 0) std::exit(128 + StopSignal::received());
-    if (resultFileFailed) std::exit(1);
+    if (failed) std::exit(1);
     return 0;
 }

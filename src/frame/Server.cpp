@@ -13,6 +13,7 @@
 
 #include "engine/Performance.h"
 #include "engine/Simulation.h"
+#include "engine/TokenGame.h"
 #include "frame/MainClass.h"
 #include "random/RandomWrapper.h"
 #include "time/DateTime.h"
@@ -351,8 +352,11 @@ void Server::runSimulation(const RunOptions& run, const DateTime& start, const D
 }
 
 void Server::runTokenGame(const RunOptions& run, const DateTime& start) {
-    // The token game comes with the result port and its command protocol;
-    // until then the mode ends after announcing its run.
-    (void)run;
-    (void)start;
+    TokenGame* game = new TokenGame(&net, run.netname, run.displayAddress, start);
+    simulation = game;
+    game->run();
+    game->shutdown();
+    tokenGameUnserved = game->connectionFailed();
+    delete game;
+    simulation = nullptr;
 }

@@ -29,6 +29,9 @@ public:
     // True when a run ended without writing "results.log" (reported on
     // standard error); the program then ends with exit status 1.
     bool resultFileFailed() const { return resultFileLost; }
+    // True when the token game could not listen or accept its front end;
+    // the program then ends with exit status 1.
+    bool tokenGameFailed() const { return tokenGameUnserved; }
 
 private:
     // The option values a run needs besides the time window.
@@ -71,4 +74,5 @@ private:
     // alive after its run: its start lives here.
     DateTime profilingStart;
     bool resultFileLost = false;
+    bool tokenGameUnserved = false;
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iostream>
 
+#include "base/PrintableText.h"
 #include "net/Place.h"
 #include "net/Transition.h"
 #include "stats/MeasureObj.h"
@@ -54,16 +55,18 @@ void NetClass::linkOutOfTransition(Transition* t, Place* p, int multiplicity) {
     p->addInTransition(t, multiplicity);
 }
 
-Place* NetClass::getPlace(const char* name) {
+Place* NetClass::getPlace(const char* name) { return getPlace(std::string(name)); }
+
+// Names may come from a network peer (the token game): the message must not
+// carry its control characters to the console.
+Place* NetClass::getPlace(const std::string& name) {
     auto it = places.find(name);
     if (it == places.end()) {
-        std::cout << "Couldn't find Place: " << name << std::endl;
+        std::cout << "Couldn't find Place: " << printableText(name) << std::endl;
         return nullptr;
     }
     return it->second;
 }
-
-Place* NetClass::getPlace(const std::string& name) { return getPlace(name.c_str()); }
 
 Place* NetClass::getPlace(const PlaceIdentMap& map, const char* key) {
     auto it = map.find(key);
@@ -80,10 +83,12 @@ Place* NetClass::getPlace(int id) {
     return nullptr;
 }
 
-Transition* NetClass::getTransition(const char* name) {
+Transition* NetClass::getTransition(const char* name) { return getTransition(std::string(name)); }
+
+Transition* NetClass::getTransition(const std::string& name) {
     auto it = transitions.find(name);
     if (it == transitions.end()) {
-        std::cout << "Couldn't find Transition: " << name << std::endl;
+        std::cout << "Couldn't find Transition: " << printableText(name) << std::endl;
         return nullptr;
     }
     return it->second;

@@ -40,11 +40,14 @@ public:
     void linkOutOfTransition(Transition* t, Place* p, int multiplicity);
 
     Place* getPlace(const char* name);
+    // The whole text is the name (a NUL byte in it does not end it); the
+    // message shows control characters escaped.
     Place* getPlace(const std::string& name);
     Place* getPlace(const PlaceIdentMap& places, const char* key);
     Place* getPlace(const PlaceIdentMap* places, const char* key) { return getPlace(*places, key); }
     Place* getPlace(int id);
     Transition* getTransition(const char* name);
+    Transition* getTransition(const std::string& name);
     Transition* getTransition(int id);
 
     // A by-name place look-up for code that reads the same place at every

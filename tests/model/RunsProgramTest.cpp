@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <regex>
 #include <sys/stat.h>
-#include <sstream>
 #include <string>
 #include <vector>
 

@@ -16,6 +16,11 @@ std::string intMarking(const std::vector<std::pair<std::string, int>>& tokens) {
 
 NetRun runNet(const std::string& program, const std::string& marking, const std::vector<std::string>& args) {
     ScratchDir dir("runs");
+    return runNetProgram(dir, program, marking, args);
+}
+
+NetRun runNetProgram(const ScratchDir& dir, const std::string& program, const std::string& marking,
+                     const std::vector<std::string>& args) {
     dir.write("marking.xml", marking);
     dir.write("odbc.ini", "");
     NetRun run;

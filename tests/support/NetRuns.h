@@ -21,6 +21,10 @@ struct NetRun {
 // database is out of reach (an empty ODBC configuration), so every run sees
 // the same data-source listing. Safe to call from several threads at once.
 NetRun runNet(const std::string& program, const std::string& marking, const std::vector<std::string>& args);
+// The same in `dir`, which the caller keeps to look at the other files the
+// run wrote.
+NetRun runNetProgram(const ScratchDir& dir, const std::string& program, const std::string& marking,
+                     const std::vector<std::string>& args);
 
 // The same run once per seed ("--seed" appended), `threads` at a time;
 // the runs in the order of the seeds.

@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <chrono>
@@ -150,9 +152,17 @@ bool ChildProgram::readAvailable(int timeoutMs) {
     return true;
 }
 
-bool ChildProgram::waitForOutput(const std::string& text, double seconds) {
+namespace {
+std::size_t occurrences(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
+    return n;
+}
+}  // namespace
+
+bool ChildProgram::waitForOutput(const std::string& text, double seconds, std::size_t times) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (result.out.find(text) == std::string::npos) {
+    while (occurrences(result.out, text) < times) {
         if (outFd < 0 || std::chrono::steady_clock::now() > end) return false;
         readAvailable(50);
     }
@@ -244,6 +254,18 @@ std::string ResultListener::received(double seconds) {
     }
     std::lock_guard<std::mutex> guard(lock);
     return bytes;
+}
+
+void compareWithGolden(const std::string& name, const std::string& actual) {
+    const std::string path = std::string(SIM_SOURCE_DIR) + "/tests/golden/" + name;
+    const char* update = std::getenv("SIM_UPDATE_GOLDEN");
+    if (update != nullptr && std::string(update) == "1") {
+        std::ofstream(path, std::ios::binary) << actual;
+        return;
+    }
+    const std::string expected = readFile(path);
+    ASSERT_FALSE(expected.empty()) << "missing reference file " << path;
+    EXPECT_EQ(actual, expected) << "differs from " << path;
 }
 
 } // namespace testsupport

@@ -59,9 +59,9 @@ public:
     ChildProgram(const ChildProgram&) = delete;
     ChildProgram& operator=(const ChildProgram&) = delete;
 
-    // Reads the output until standard output holds `text` or the child ends;
-    // false after `seconds` without it.
-    bool waitForOutput(const std::string& text, double seconds);
+    // Reads the output until standard output holds `text` (`times` times)
+    // or the child ends; false after `seconds` without it.
+    bool waitForOutput(const std::string& text, double seconds, std::size_t times = 1);
     // Standard output read so far.
     const std::string& outputSoFar() const { return result.out; }
     void signal(int number);
@@ -109,5 +109,10 @@ private:
 
 // The whole text of a file; empty when it cannot be read.
 std::string readFile(const std::string& path);
+
+// Compares `actual` byte for byte with the reference file tests/golden/<name>
+// (a test failure when they differ); with SIM_UPDATE_GOLDEN=1 in the
+// environment it writes the file instead.
+void compareWithGolden(const std::string& name, const std::string& actual);
 
 } // namespace testsupport

@@ -178,6 +178,13 @@ TEST(NetClass, LookupsAndTheirMessages) {
     EXPECT_EQ(GetCapturedStdout(),
               "Couldn't find Place: Nope\nCouldn't find Place: Gone\nCouldn't find Transition: Never\n");
 
+    // A name from outside: the whole text counts (a NUL byte does not end
+    // it), and the message shows its control characters escaped.
+    CaptureStdout();
+    EXPECT_EQ(net.getPlace(std::string("A\0x", 3)), nullptr);
+    EXPECT_EQ(net.getTransition(std::string("T\x1b[2J")), nullptr);
+    EXPECT_EQ(GetCapturedStdout(), "Couldn't find Place: A\\x00x\nCouldn't find Transition: T\\x1B[2J\n");
+
     // A transition's own place map: the key first, then the mapped name.
     PlaceIdentMap map{{"x", "B"}, {"y", "Missing"}};
     CaptureStdout();
