@@ -8,9 +8,8 @@
 //   node test/browser.js --part transient|tokengame|all [--build DIR | --fake]
 //                        [--screenshots DIR]
 //
-// --build DIR: the real programs of DIR (the token game on port 2020). A part
-// the program cannot do yet (no result stream, no token game) ends the test
-// with status 77, which CTest reports as skipped.
+// --build DIR: the real programs of DIR (the token game on port 2020, which
+// must be free when the test starts).
 // --fake: the stand-in simulator of test/support, token game on a free port.
 const assert = require('assert');
 const fs = require('fs');
@@ -22,7 +21,6 @@ const { chromium } = require('playwright-core');
 const { countTokens, parseChange } = require('../lib/tokenGameProtocol');
 
 const ROOT = path.resolve(__dirname, '..', '..');
-const SKIP = 77;
 const argv = process.argv.slice(2);
 const arg = (name) => { const i = argv.indexOf(name); return i >= 0 ? argv[i + 1] : null; };
 const part = arg('--part') || 'all';
@@ -67,36 +65,6 @@ function workFolder() {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'frontend-test-'));
   fs.copyFileSync(path.join(ROOT, 'model', 'marking.xml'), path.join(dir, 'marking.xml'));
   return dir;
-}
-
-// ---- what the real program can do already ----
-
-async function probeStream(program) {
-  const server = net.createServer();
-  let received = '';
-  server.on('connection', (s) => s.on('data', (c) => { received += c; }));
-  await new Promise((r) => server.listen(0, '127.0.0.1', r));
-  const child = start(program, ['-T', '--mstart', '0', '--mstop', '1', '--nofsampling', '2', '--secmax', '10', '--seed', '1',
-    '--resport', `127.0.0.1:${server.address().port}`], { cwd: workFolder() });
-  await Promise.race([exited(child), new Promise((r) => setTimeout(r, 60000))]);
-  child.kill('SIGKILL');
-  server.close();
-  return received.startsWith('NETNAME;');
-}
-
-async function probeTokenGame(program) {
-  if (await portOpen(2020)) throw new Error('port 2020 is in use before the test');
-  const child = start(program, ['-t', '--mstart', '0'], { cwd: workFolder() });
-  const ready = await waitFor('the token game', () => child.exitCode !== null || child.output.includes('waiting for socket connection from GUI'), 30000)
-    .then(() => child.exitCode === null, () => false);
-  if (ready) {
-    const s = net.connect({ host: '127.0.0.1', port: 2020 });
-    await new Promise((r) => s.once('connect', r).once('error', r));
-    s.end('EXIT#');
-  }
-  await Promise.race([exited(child), new Promise((r) => setTimeout(r, 10000))]);
-  child.kill('SIGKILL');
-  return ready;
 }
 
 // ---- the page ----
@@ -234,16 +202,11 @@ async function tokenGame(page, tgPort) {
 }
 
 async function main() {
-  const program = path.join(buildDir, 'workflow');
-  let parts = part === 'all' ? ['transient', 'tokengame'] : [part];
+  const parts = part === 'all' ? ['transient', 'tokengame'] : [part];
   if (!fake) {
+    const program = path.join(buildDir, 'workflow');
     if (!fs.existsSync(program)) throw new Error(`no program ${program}`);
-    const can = { transient: parts.includes('transient') && await probeStream(program),
-      tokengame: parts.includes('tokengame') && await probeTokenGame(program) };
-    const missing = parts.filter((p) => !can[p]);
-    for (const p of missing) log(`SKIPPED: ${program} has no ${p === 'transient' ? 'result stream' : 'token game'} yet`);
-    parts = parts.filter((p) => can[p]);
-    if (!parts.length) return SKIP;
+    if (parts.includes('tokengame') && await portOpen(2020)) throw new Error('port 2020 is in use before the test');
   }
   const tgPort = fake ? await freePort() : 2020;
   const { server, url } = await startFrontend(tgPort);
