@@ -37,10 +37,10 @@ const MODES = [
   { id: 'profiling', flag: '-p', label: 'Profiling',
     options: ['fcount', 'lcount', 'seed', 'log'],
     defaults: { fcount: '100000', lcount: '3', seed: '1' } },
-  // RESTART: offered once the simulator runs it (set `hidden` to false).
-  { id: 'restart', flag: '-R', label: 'RESTART', results: true, hidden: true,
+  // The thresholds depend on the net's importance function: no defaults.
+  { id: 'restart', flag: '-R', label: 'RESTART', results: true,
     options: ['mstart', 'mstop', 'start', 'stop', 'thrmin', 'thrmax', 'thrnumber', 'repeats', 'confidence', 'epsmax', 'secmax', 'seed', 'log'],
-    defaults: { mstart: '0', mstop: '1000', thrnumber: '3', repeats: '5', secmax: '60' } },
+    defaults: { mstart: '0', mstop: '1000', secmax: '60', seed: '1' } },
 ];
 
 const NUMBER = /^[+-]?(\d+(\.\d*)?|\.\d+)([eE][+-]?\d{1,3})?$/;
@@ -80,7 +80,7 @@ function checkValue(name, option, raw) {
 }
 
 function findMode(id) {
-  const mode = MODES.find((m) => m.id === id && !m.hidden);
+  const mode = MODES.find((m) => m.id === id);
   if (!mode) throw new OptionError(`unknown mode ${JSON.stringify(String(id)).slice(0, 40)}`);
   return mode;
 }
@@ -112,7 +112,7 @@ function buildArguments(modeId, values) {
 
 // The table as the page needs it.
 function describeModes() {
-  return MODES.filter((m) => !m.hidden).map((m) => ({
+  return MODES.map((m) => ({
     id: m.id, label: m.label, results: !!m.results, tokengame: !!m.tokengame, defaults: m.defaults,
     options: m.options.map((name) => ({ name, type: OPTIONS[name].type, label: OPTIONS[name].label })),
   }));

@@ -47,7 +47,8 @@ class Paths {
 
   // The compiled net programs: build/<name> made from a description (its
   // generated sources lie in build/generated/<name>), every program in
-  // build/nets and build/tests/nets, and those of extra program folders.
+  // build/nets, build/tests/nets and build/tests/examples (the examples/
+  // nets), and those of extra program folders.
   programs() {
     const found = [];
     for (const name of listDir(this.buildDir)) {
@@ -56,7 +57,8 @@ class Paths {
         found.push({ id: name, name, file });
       }
     }
-    const dirs = [path.join(this.buildDir, 'nets'), path.join(this.buildDir, 'tests', 'nets'), ...this.extraProgramDirs];
+    const dirs = [path.join(this.buildDir, 'nets'), path.join(this.buildDir, 'tests', 'nets'),
+      path.join(this.buildDir, 'tests', 'examples'), ...this.extraProgramDirs];
     for (const dir of dirs) {
       for (const name of listDir(dir)) {
         const file = path.join(dir, name);

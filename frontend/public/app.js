@@ -182,7 +182,8 @@ function renderProgress() {
 // precision before the first estimate was sent, or are not watched) get a
 // plot of their results.log rows.
 function showResultsLog(results) {
-  $('results-log').textContent = results ? results.text : '(written when the run ends)';
+  const ended = page.run && page.run.state === 'ended';
+  $('results-log').textContent = results ? results.text : ended ? '(this run wrote no results.log)' : '(written when the run ends)';
   $('results-box').classList.toggle('ready', !!results);
   if (!results) return;
   const byMeasure = new Map();

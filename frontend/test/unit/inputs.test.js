@@ -11,6 +11,8 @@ test('the argument vector holds the mode switch and the checked options in table
   const { args } = buildArguments('transient', { secmax: '60', mstart: '0', mstop: ' 2.5e1 ', nofsampling: '5', log: true, seed: '' });
   assert.deepStrictEqual(args, ['-T', '--mstart', '0', '--mstop', '2.5e1', '--nofsampling', '5', '--secmax', '60', '-l']);
   assert.deepStrictEqual(buildArguments('tokengame', { mstart: '0' }).args, ['-t', '--mstart', '0']);
+  assert.deepStrictEqual(buildArguments('restart', { repeats: '4', thrnumber: '3', thrmax: '9.5', thrmin: '-1', mstop: '100', mstart: '0' }).args,
+    ['-R', '--mstart', '0', '--mstop', '100', '--thrmin', '-1', '--thrmax', '9.5', '--thrnumber', '3', '--repeats', '4']);
 });
 
 test('values that the simulator would misread or that carry other text are refused', () => {
@@ -27,7 +29,8 @@ test('values that the simulator would misread or that carry other text are refus
     ['transient', { mstop: ['1'] }],
     ['transient', { fcount: '5' }],          // not an option of this mode
     ['tokengame', { mstop: '5' }],
-    ['restart', {}],                         // hidden until the simulator runs it
+    ['restart', { thrnumber: '2.5' }],
+    ['restart', { nofsampling: '5' }],
     ['nope', {}],
     ['transient', null],
   ];
@@ -52,6 +55,7 @@ function tree() {
   mk('repo/build/stray', '#!/bin/sh\n', 0o755);            // no generated sources: not a net program
   mk('repo/build/nets/mm1', '#!/bin/sh\n', 0o755);
   mk('repo/build/nets/notes.txt', 'x');                      // not executable
+  mk('repo/build/tests/examples/mm1', '#!/bin/sh\n', 0o755);
   mk('work/run1/marking.xml', '<m/>');
   mk('mine/shop.net.json', '{"net":"shop"}');
   mk('repo/build/CMakeCache.txt', `X:BOOL=ON\nSIM_NET:FILEPATH=${root}/mine/shop.net.json\n`);
@@ -63,7 +67,7 @@ function tree() {
 test('programs come from the build tree only; working folders from the allowed roots only', () => {
   const root = tree();
   const paths = new Paths({ repoRoot: path.join(root, 'repo'), buildDir: path.join(root, 'repo/build'), workRoots: [path.join(root, 'work')] });
-  assert.deepStrictEqual(paths.programs().map((p) => p.id), ['workflow', path.join('nets', 'mm1')]);
+  assert.deepStrictEqual(paths.programs().map((p) => p.id), ['workflow', path.join('nets', 'mm1'), path.join('tests', 'examples', 'mm1')]);
   assert.strictEqual(paths.program('workflow').file, path.join(root, 'repo/build/workflow'));
   for (const id of ['stray', '../build/workflow', '/bin/sh', 'nets/notes.txt', undefined]) {
     assert.throws(() => paths.program(id), PathError, String(id));
