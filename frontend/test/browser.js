@@ -2,8 +2,9 @@
 'use strict';
 // Browser test of the front end, as a user sees it: headless Chromium opens
 // the page, runs a short transient simulation and watches the plots fill,
-// then plays the token game and checks that the marking and the clock on
-// the page are exactly what the protocol replies say.
+// then plays the token game (AUTOFIRE, FIRE, a breakpoint, the SINGLESTEP
+// dialogue) and checks that the marking and the clock on the page are
+// exactly what the protocol replies say.
 //
 //   node test/browser.js --part transient|tokengame|all [--build DIR | --fake]
 //                        [--screenshots DIR]
@@ -150,7 +151,45 @@ async function act(page, click, command) {
   return { change, time };
 }
 
-async function tokenGame(page, tgPort) {
+// The SINGLESTEP dialogue: each answer (next step, a place, the fire list)
+// fires one more event; End closes it, and the page then shows the marking,
+// fire list and clock of the replies it read again.
+async function singleStep(page) {
+  const last = async (command) => (await transcript(page)).filter((e) => e.command === command).at(-1);
+  const answer = async (click, command, count) => {
+    const before = (await transcript(page)).filter((e) => e.command === command).length;
+    await click();
+    await waitFor(`the reply to ${command}`, async () => (await transcript(page)).filter((e) => e.command === command).length > before, 20000);
+    const { reply } = await last(command);
+    assert.match(reply, /Fired: [^#\n]+#\n$/, `${command} is answered by the next step`);
+    assert.strictEqual(await page.textContent('#tg-single-steps'), `${count} step(s)`);
+    return reply;
+  };
+  await answer(() => page.click('#tg-singlestep'), 'SINGLESTEP#', 1);
+  const place = await page.$eval('g.place', (g) => g.dataset.name);
+  const content = (await answer(() => page.click(`g.place[data-name="${place}"] circle`), `PLACE ${place}#`, 2)).split('\n')[0];
+  assert.strictEqual(await page.textContent('#tg-ss-answer'), `${place}: ${content}`);
+  const listed = (await answer(() => page.click('#tg-ss-firelist'), 'FIRELIST#', 3)).split('\n\n')[0].split('\n').filter((n) => n);
+  assert.strictEqual(await page.textContent('#tg-ss-answer'), 'Fire list: ' + (listed.join(', ') || '(none)'));
+  await answer(() => page.click('#tg-ss-step'), 'NEXT#', 4);
+  const ended = (await transcript(page)).length;
+  await page.click('#tg-ss-end');
+  await page.waitForSelector('#tg-single', { state: 'hidden', timeout: 20000 });
+  await page.waitForTimeout(200);
+  const after = (await transcript(page)).slice(ended);
+  assert.deepStrictEqual(after[0], { command: 'EXIT#', reply: 'Thanx!\n' }, 'End closes the dialogue');
+  for (const name of await page.$$eval('g.place', (gs) => gs.map((g) => g.dataset.name))) {
+    const read = after.find((e) => e.command === `PLACE ${name}#`);
+    assert.ok(read, `${name} is read again`);
+    assert.strictEqual(Number(await page.getAttribute(`g.place[data-name="${name}"]`, 'data-tokens')), countTokens(read.reply.replace(/\n$/, '')), `tokens of ${name}`);
+  }
+  const fireList = after.find((e) => e.command === 'FIRELIST#').reply.replace(/\n$/, '');
+  const enabled = await page.$$eval('g.transition.enabled', (gs) => gs.map((g) => g.dataset.name));
+  assert.deepStrictEqual(enabled.sort(), (fireList ? fireList.split(';') : []).sort(), 'the highlighted transitions are the fire list');
+  assert.strictEqual(await page.textContent('#tg-clock'), after.find((e) => e.command === 'TIME#').reply.replace(/\n$/, ''));
+}
+
+async function tokenGame(page) {
   log('token game');
   await chooseRun(page, 'tokengame', { mstart: '0', seed: '1' });
   await waitFor('the marking', () => page.$$eval('g.place', (gs) => gs.length > 0 && gs.every((g) => g.dataset.tokens !== '')), 60000);
@@ -196,9 +235,15 @@ async function tokenGame(page, tgPort) {
     await page.screenshot({ path: path.join(shots, 'frontend-tokengame.png') });
   }
 
+  await page.waitForSelector('#tg-play:has-text("Run to breakpoint")');
+  await singleStep(page);
+
   await page.click('#stop');
   await waitFor('the end of the token game', async () => /^ended/.test(await page.textContent('#run-state')), 20000);
-  assert.strictEqual(await portOpen(tgPort), false, 'nothing listens on the token-game port any more');
+  // EXIT ended the program (Stop would send SIGTERM only if it went on).
+  assert.strictEqual(await page.textContent('#run-state'), 'ended (status 0)');
+  assert.match(await page.textContent('#console'), /TOKENGAME COMPLETE/);
+  assert.deepStrictEqual((await transcript(page)).at(-1), { command: 'EXIT#', reply: '' });
 }
 
 async function main() {
@@ -226,7 +271,7 @@ async function main() {
     await page.goto(url);
     await page.waitForSelector('#program option', { state: 'attached' });
     if (parts.includes('transient')) await transient(page);
-    if (parts.includes('tokengame')) await tokenGame(page, tgPort);
+    if (parts.includes('tokengame')) await tokenGame(page);
     assert.deepStrictEqual(errors, [], 'no page errors, nothing fetched from elsewhere');
   } finally {
     await browser.close();
