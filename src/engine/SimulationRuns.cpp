@@ -281,10 +281,12 @@ void Simulation::shutdown() {
         file << stoppedBySignalLine() << "\n";
         std::cout << stoppedBySignalLine() << std::endl;
     }
+    // A stationary run without a model-time limit reports the model time it
+    // reached: its sampling time never moves, so that time would always be
+    // the start (0 for the usual runs), whatever the run simulated.
     double t;
     if (mode == 1 && noModelTimeLimit) {
-        sampleTime -= samplingInterval;
-        t = sampleTime.FullDateTime();
+        t = currentSimulationTime.FullDateTime();
     } else {
         t = stopTime.FullDateTime();
     }

@@ -152,6 +152,18 @@ TEST(StationaryRun, NoMeasureIsDecidedBeforeThirtyBatches) {
     EXPECT_GE(fireCount(run.result.out), 3000);
 }
 
+TEST(StationaryRun, RunWithoutModelTimeLimitReportsTheModelTimeItReached) {
+    // Every event of the on/off net takes 1 time unit on average, so the
+    // model time reached is close to the number of events.
+    NetRun run = successfulOnOffRun("2");
+    std::smatch m;
+    static const std::regex time("RESULTS OF STATIONARY SIMULATION\nSIMULATION TIME: ([0-9.e+]+)\n");
+    ASSERT_TRUE(std::regex_search(run.resultsLog, m, time)) << run.resultsLog;
+    const double reached = std::stod(m[1]);
+    const long events = fireCount(run.result.out);
+    EXPECT_NEAR(reached, static_cast<double>(events), 0.05 * static_cast<double>(events)) << run.resultsLog;
+}
+
 TEST(StationaryRun, PerCentRuleAcceptanceIsWarned) {
     // 0.01 % is out of reach: the per-cent rule ends the run at the first
     // checkpoint after 10000 batches (11520 batches of 100 events).
