@@ -180,8 +180,18 @@ class Game:
         if text.startswith("PLACE"):
             show(self.conn.until(b"\n"), self.out)
         elif text.startswith("FIRELIST"):
-            show(self.conn.until(b"\n\n"), self.out)
+            show(self._name_per_line(), self.out)
         self._next_step()
+
+    def _name_per_line(self):
+        """The fire list of the stepping: a name per line, ended by an empty
+        line; an empty list is that empty line alone."""
+        lines = []
+        while True:
+            line = self.conn.until(b"\n")
+            lines.append(line)
+            if line == "\n":
+                return "".join(lines)
 
     def _next_step(self):
         """Prints the next "Fired: ..." line, or "Thanx!" at the end of the stepping."""

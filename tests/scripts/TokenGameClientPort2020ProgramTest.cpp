@@ -20,13 +20,18 @@ struct ClientRun {
     ProgramResult simulator;
 };
 
-ClientRun playWithClient(const std::vector<std::string>& commands) {
+// The client with `commands` against a token game of `program` (the
+// workflow program by default) on `marking`.
+ClientRun playWithClient(const std::vector<std::string>& commands,
+                         const std::string& program = SIM_WORKFLOW_PROGRAM,
+                         const std::string& marking =
+                             testsupport::readFile(std::string(SIM_SOURCE_DIR) + "/model/marking.xml")) {
     ScratchDir dir("tokengame-client");
-    dir.write("marking.xml", testsupport::readFile(std::string(SIM_SOURCE_DIR) + "/model/marking.xml"));
+    dir.write("marking.xml", marking);
     dir.write("odbc.ini", "");
     setenv("ODBCINI", dir.file("odbc.ini").c_str(), 1);
     setenv("ODBCSYSINI", dir.path().c_str(), 1);
-    ChildProgram simulator(SIM_WORKFLOW_PROGRAM, {"-t", "--mstart", "0", "--seed", "2020"}, dir.path());
+    ChildProgram simulator(program, {"-t", "--mstart", "0", "--seed", "2020"}, dir.path());
     ClientRun run;
     if (!simulator.waitForOutput("waiting for socket connection from GUI..", 120)) {
         ADD_FAILURE() << "the simulator never listened:\n" << simulator.outputSoFar();
@@ -70,4 +75,15 @@ TEST(TokenGameClientPort2020, TheEndOfTypedInputEndsTheGame) {
     EXPECT_EQ(run.client.status, 0) << run.client.out << run.client.err;
     EXPECT_EQ(run.simulator.status, 0) << run.simulator.out;
     EXPECT_TRUE(contains(run.simulator.out, "\nreceived: <EXIT>\n")) << run.simulator.out;
+}
+
+TEST(TokenGameClientPort2020, AnEmptyFireListInsideTheSteppingIsOneEmptyLine) {
+    // One token, one transition: after the first step nothing can fire, so
+    // the stepping's fire list is the empty line alone, and "Thanx!" follows.
+    ClientRun run = playWithClient({"SINGLESTEP", "FIRELIST", "TIME", "EXIT"},
+                                   std::string(SIM_TEST_NET_DIR) + "/deadend",
+                                   "<marking>\n  <token place=\"Source\" value=\"1\"/>\n</marking>\n");
+    EXPECT_EQ(run.client.status, 0) << run.client.out << run.client.err;
+    EXPECT_EQ(run.client.out.rfind("Fired: Consume#\n\nThanx!\n", 0), 0u) << run.client.out;
+    EXPECT_EQ(run.simulator.status, 0) << run.simulator.out;
 }
