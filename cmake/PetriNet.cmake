@@ -1,16 +1,19 @@
-# add_petri_net(<name> DESCRIPTION <file> [OUTPUT_DIRECTORY <dir>])
+# add_petri_net(<name> DESCRIPTION <file> [OUTPUT_DIRECTORY <dir>] [OUTPUT_NAME <program>]
+#               [EXCLUDE_FROM_ALL])
 #
 # Generates the C++ classes of a net from its declarative description with
 # scripts/generate_net.py and builds:
 #   <name>_model  a static library with the generated classes (ImplementedNetClass,
 #                 Transition_*, MeasureObj_*, Token_* colour classes),
 #   <name>        the console program: the program frame (MainClass, Server)
-#                 compiled against that net, plus the generated main.
+#                 compiled against that net, plus the generated main; its file
+#                 is named <program> when OUTPUT_NAME is given.
+# With EXCLUDE_FROM_ALL both are built only when asked for by name.
 # The generated sources live in ${CMAKE_BINARY_DIR}/generated/<name>.
 set(SIM_GENERATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/generate_net.py)
 
 function(add_petri_net name)
-  cmake_parse_arguments(NET "" "DESCRIPTION;OUTPUT_DIRECTORY" "" ${ARGN})
+  cmake_parse_arguments(NET "EXCLUDE_FROM_ALL" "DESCRIPTION;OUTPUT_DIRECTORY;OUTPUT_NAME" "" ${ARGN})
   if(NOT NET_DESCRIPTION)
     message(FATAL_ERROR "add_petri_net(${name}): DESCRIPTION is required")
   endif()
@@ -54,5 +57,11 @@ function(add_petri_net name)
   target_include_directories(${name} PRIVATE ${TCLAP_INCLUDE_DIR})
   if(NET_OUTPUT_DIRECTORY)
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${NET_OUTPUT_DIRECTORY})
+  endif()
+  if(NET_OUTPUT_NAME)
+    set_target_properties(${name} PROPERTIES OUTPUT_NAME ${NET_OUTPUT_NAME})
+  endif()
+  if(NET_EXCLUDE_FROM_ALL)
+    set_target_properties(${name} ${name}_model PROPERTIES EXCLUDE_FROM_ALL TRUE)
   endif()
 endfunction()

@@ -1,106 +1,37 @@
 #!/usr/bin/env python3
 """Generates the C++ classes of a Petri net from its declarative description.
 
-The description is a JSON file (see model/workflow.net.json):
-
-  net          the net's name
-  database     dataSource, user, password and marking of the marking database
-  colourTypes  "int" (the kernel's Token_int) and record types with typed
-               attributes (string, int, DateTime, bool)
-  places       id, name, colour, capacity, limitedView, watch and
-               initialMarking ("marking.xml", "database" or "none")
-  transitions  id, name, kind (timed or immediate), delay, firingWeight,
-               priority, watch, server (single or infinite), the input arcs
-               (variable, place, multiplicity) and the output arcs (place,
-               multiplicity, produced token); optional display, pagePath,
-               takeFirst and logfile
-  measures     name, kind (accumulative, timeAverage or instantaneous),
-               watch, the places the reward reads and the reward expression
-
-The produced token of an output arc is one of
-  {"kind": "bound", "variable": "x"}   the bound token itself
-  {"kind": "copy", "variable": "x"}    a copy of the bound token
-  {"kind": "new"}                      a new token with default attributes
-  {"kind": "new", "value": 0}          a new int token
-and bound, copied and new record tokens may carry
-  "assign": [{"attribute": "tL", "value": 1}, ...]
-which sets attributes through the setters before the token is added.
-
-A reward expression combines numbers and token counts #<place> with + - * /
-and parentheses, evaluated left to right. Token counts are integers: a sum of
-token counts is added as an integer and converted to double afterwards; every
-other operation is done in double.
+The description is a JSON file (model/workflow.net.json, examples/*/;
+docs/net-format.md documents every key). scripts/net_description.py reads
+and checks it, scripts/net_expressions.py reads, checks and translates its
+expressions (guards, delays, output values, rewards, display and log values).
 
 Writes one file per class, named like the class: ImplementedNetClass.h and
 buildnet.cpp (net construction, createTokens, copyToken, upcastToken),
-Token_<type>.h/.cpp, Transition_<name>.h/.cpp, MeasureObj_<name>.h/.cpp, and
+Token_<type>.h/.cpp, Transition_<name>.h/.cpp, MeasureObj_<name>.h/.cpp,
+NetExpressions.h when an expression needs its helper functions, and
 main.cpp. Generated identifiers carry the element name with every underscore
-doubled. With --list it prints the names of the files it would write.
+doubled. With --list it prints the names of the files it would write; with
+--check it only checks descriptions, one line each ("ok" or the mistake). A
+mistake in the description is one line on standard error and exit status 1.
 """
 import argparse
 import json
 import os
-import re
 import sys
 
+import net_expressions as ex
+from net_description import Expression, ModelError, Net, cpp_double
+
+cpp_string = ex.cpp_string
+
 LINE_WIDTH = 120
-IDENTIFIER = re.compile(r"^[A-Za-z_][A-Za-z0-9_]*$")
-
-# Firing-delay samplers of the kernel's Delay class and their parameter counts.
-DELAYS = {"Exp": 1, "Det": 1, "Uni": 2, "DUni": 2, "Triang": 2, "Norm": 2, "LogNorm": 2, "Wei": 2}
-
-MEASURE_KINDS = ("accumulative", "timeAverage", "instantaneous")
-
-CPP_KEYWORDS = set("""
-alignas alignof and and_eq asm auto bitand bitor bool break case catch char char16_t char32_t class compl const
-constexpr const_cast continue decltype default delete do double dynamic_cast else enum explicit export extern false
-float for friend goto if inline int long mutable namespace new noexcept not not_eq nullptr operator or or_eq private
-protected public register reinterpret_cast return short signed sizeof static static_assert static_cast struct switch
-template this thread_local throw true try typedef typeid typename union unsigned using virtual void volatile wchar_t
-while xor xor_eq""".split())
-# Names the generated colour classes and transitions use themselves.
-RESERVED_ATTRIBUTES = {"value", "locked", "log", "text", "unlock"}
-RESERVED_VARIABLES = {"result", "tokens", "binding"}
-INITIAL_MARKINGS = ("marking.xml", "database", "none")
-
-
-class ModelError(Exception):
-    pass
 
 
 # --- C++ helpers ---------------------------------------------------------------------------------
 
-def escaped(name):
-    """The identifier form of a model name: every underscore doubled."""
-    return name.replace("_", "__")
-
-
-def cpp_string(text):
-    out = []
-    for c in text:
-        if c in "\\\"":
-            out.append("\\" + c)
-        elif c == "\n":
-            out.append("\\n")
-        elif c == "\t":
-            out.append("\\t")
-        elif ord(c) < 0x20 or ord(c) == 0x7F:
-            out.append("\\%03o" % ord(c))
-        else:
-            out.append(c)
-    return '"' + "".join(out) + '"'
-
-
 def cpp_bool(value):
     return "true" if value else "false"
-
-
-def cpp_double(value):
-    """The shortest decimal that reads back as the same double."""
-    text = repr(float(value))
-    if text in ("inf", "-inf", "nan"):
-        raise ModelError("not a finite number: %s" % value)
-    return text
 
 
 def flat(node):
@@ -154,467 +85,6 @@ def short_function(signature, statement=""):
 
 def header_comment(description):
     return "// Generated by scripts/generate_net.py from %s; do not edit.\n" % description
-
-
-# --- the model -------------------------------------------------------------------------------------
-
-class Attribute:
-    # type: (C++ field type, setter/getter parameter type, default, SQL C type)
-    TYPES = {
-        "string": ("std::string", "const std::string&", None, "SQL_C_CHAR"),
-        "int": ("std::int32_t", "std::int32_t", "0", "SQL_C_SLONG"),
-        "DateTime": ("DateTime", "const DateTime&", None, "SQL_C_TYPE_TIMESTAMP"),
-        "bool": ("bool", "bool", "false", "SQL_C_BIT"),
-    }
-
-    def __init__(self, data, owner):
-        self.name = require(data, "name", str, owner)
-        self.type = require(data, "type", str, owner)
-        check_identifier(self.name, owner, bare=True)
-        if self.name in RESERVED_ATTRIBUTES:
-            raise ModelError("%s: %r cannot be an attribute name" % (owner, self.name))
-        if self.type not in self.TYPES:
-            raise ModelError("%s: attribute %s has unknown type %r" % (owner, self.name, self.type))
-        self.cpp_type, self.param_type, self.default, self.sql_type = self.TYPES[self.type]
-
-    def literal(self, value, where):
-        """A C++ expression of this attribute's type for a value of the description."""
-        if self.type == "string" and isinstance(value, str):
-            return cpp_string(value)
-        if self.type == "int" and isinstance(value, int) and not isinstance(value, bool):
-            if not -2**31 <= value < 2**31:
-                raise ModelError("%s: %s is outside the 32-bit range" % (where, value))
-            return str(value)
-        if self.type == "bool" and isinstance(value, bool):
-            return cpp_bool(value)
-        if self.type == "DateTime" and isinstance(value, str):
-            if not re.match(r"^\d\d:\d\d:\d\d@\d\d/\d\d/\d\d\d\d$", value):
-                raise ModelError("%s: %r is not a time hh:mm:ss@mm/dd/yyyy" % (where, value))
-            return "DateTime(%s)" % cpp_string(value)
-        raise ModelError("%s: %r is no value of type %s" % (where, value, self.type))
-
-
-class ColourType:
-    def __init__(self, data):
-        self.name = require(data, "name", str, "colour type")
-        check_identifier(self.name, "colour type")
-        where = "colour type %s" % self.name
-        self.is_int = self.name == "int"
-        attributes = data.get("attributes", [])
-        if self.is_int and attributes:
-            raise ModelError("%s: the kernel type has no attributes" % where)
-        if not self.is_int and not attributes:
-            raise ModelError("%s: a record type needs attributes" % where)
-        self.attributes = [Attribute(a, where) for a in attributes]
-        unique([a.name for a in self.attributes], where + " attribute")
-        self.cls = "Token_int" if self.is_int else "Token_" + self.name
-        # The kernel's int type lives with the marking readers; record types
-        # are generated next to the net.
-        self.header = "input/Token_int.h" if self.is_int else self.cls + ".h"
-
-    def attribute(self, name, where):
-        for a in self.attributes:
-            if a.name == name:
-                return a
-        raise ModelError("%s: colour type %s has no attribute %r" % (where, self.name, name))
-
-
-class Place:
-    def __init__(self, data, colours):
-        self.id = require(data, "id", int, "place")
-        self.name = require(data, "name", str, "place")
-        check_identifier(self.name, "place")
-        where = "place %s" % self.name
-        self.colour = lookup(colours, require(data, "colour", str, where), where, "colour type")
-        self.capacity = require(data, "capacity", int, where)
-        if self.capacity < 0:
-            raise ModelError("%s: negative capacity" % where)
-        self.limited_view = require(data, "limitedView", bool, where)
-        self.watch = require(data, "watch", bool, where)
-        self.initial = require(data, "initialMarking", str, where)
-        if self.initial not in INITIAL_MARKINGS:
-            raise ModelError("%s: initialMarking must be one of %s" % (where, ", ".join(INITIAL_MARKINGS)))
-
-
-class InputArc:
-    def __init__(self, data, places, where):
-        self.variable = require(data, "variable", str, where)
-        check_identifier(self.variable, where, bare=True)
-        if self.variable in RESERVED_VARIABLES:
-            raise ModelError("%s: %r cannot be a variable name" % (where, self.variable))
-        self.place = lookup(places, require(data, "place", str, where), where, "place")
-        self.multiplicity = require(data, "multiplicity", int, where)
-        if self.multiplicity != 1:
-            raise ModelError("%s: only arcs of multiplicity 1 are supported" % where)
-
-
-class OutputArc:
-    def __init__(self, data, places, inputs, where):
-        self.place = lookup(places, require(data, "place", str, where), where, "place")
-        self.multiplicity = require(data, "multiplicity", int, where)
-        if self.multiplicity != 1:
-            raise ModelError("%s: only arcs of multiplicity 1 are supported" % where)
-        token = require(data, "token", dict, where)
-        colour = self.place.colour
-        self.kind = require(token, "kind", str, where)
-        self.input = None
-        self.value = None
-        if self.kind in ("bound", "copy"):
-            variable = require(token, "variable", str, where)
-            matches = [a for a in inputs if a.variable == variable]
-            if not matches:
-                raise ModelError("%s: no input arc binds %r" % (where, variable))
-            self.input = matches[0]
-            if self.input.place.colour is not colour:
-                raise ModelError("%s: %s is of colour %s, the place of colour %s"
-                                 % (where, variable, self.input.place.colour.name, colour.name))
-            if self.kind == "copy" and colour.is_int:
-                raise ModelError("%s: int tokens are not copied" % where)
-        elif self.kind == "new":
-            if colour.is_int:
-                self.value = require(token, "value", int, where)
-            elif "value" in token:
-                raise ModelError("%s: a new %s token has no value" % (where, colour.name))
-        else:
-            raise ModelError("%s: token kind must be bound, copy or new" % where)
-        self.assignments = []
-        for a in token.get("assign", []):
-            if colour.is_int:
-                raise ModelError("%s: int tokens have no attributes" % where)
-            attribute = colour.attribute(require(a, "attribute", str, where), where)
-            if "value" not in a:
-                raise ModelError("%s: assignment to %s without a value" % (where, attribute.name))
-            self.assignments.append((attribute, attribute.literal(a["value"], where)))
-
-
-class Transition:
-    def __init__(self, data, places):
-        self.id = require(data, "id", int, "transition")
-        self.name = require(data, "name", str, "transition")
-        check_identifier(self.name, "transition")
-        where = "transition %s" % self.name
-        self.kind = require(data, "kind", str, where)
-        if self.kind not in ("timed", "immediate"):
-            raise ModelError("%s: kind must be timed or immediate" % where)
-        self.delay = None
-        if self.kind == "timed":
-            delay = require(data, "delay", dict, where)
-            distribution = require(delay, "distribution", str, where)
-            parameters = require(delay, "parameters", list, where)
-            if DELAYS.get(distribution) != len(parameters):
-                raise ModelError("%s: unknown delay %s with %d parameters" % (where, distribution, len(parameters)))
-            if distribution == "DUni":
-                if not all(isinstance(p, int) and not isinstance(p, bool) for p in parameters):
-                    raise ModelError("%s: DUni takes whole numbers" % where)
-                texts = [str(p) for p in parameters]
-            else:
-                if not all(isinstance(p, (int, float)) and not isinstance(p, bool) for p in parameters):
-                    raise ModelError("%s: delay parameters must be numbers" % where)
-                texts = [cpp_double(p) for p in parameters]
-            self.delay = "%s(%s)" % (distribution, ", ".join(texts))
-            self.exp = distribution == "Exp"
-        elif data.get("delay") is not None:
-            raise ModelError("%s: an immediate transition has no delay" % where)
-        else:
-            self.exp = False
-        self.weight = require(data, "firingWeight", (int, float), where)
-        if self.weight < 0:
-            raise ModelError("%s: negative firingWeight" % where)
-        self.priority = require(data, "priority", int, where)
-        self.watch = require(data, "watch", bool, where)
-        self.display = optional(data, "display", bool, False, where)
-        self.page_path = optional(data, "pagePath", str, "", where)
-        self.take_first = optional(data, "takeFirst", bool, False, where)
-        logfile = optional(data, "logfile", dict, {}, where)
-        self.logfile = (optional(logfile, "name", str, "", where), optional(logfile, "description", str, "", where))
-        server = require(data, "server", str, where)
-        if server not in ("single", "infinite"):
-            raise ModelError("%s: server must be single or infinite" % where)
-        self.infinite = server == "infinite"
-        self.inputs = [InputArc(a, places, "%s input %d" % (where, i + 1))
-                       for i, a in enumerate(require(data, "inputs", list, where))]
-        if not self.inputs:
-            raise ModelError("%s: a transition needs at least one input arc" % where)
-        unique([a.variable for a in self.inputs], where + " variable")
-        self.outputs = [OutputArc(a, places, self.inputs, "%s output %d" % (where, i + 1))
-                        for i, a in enumerate(require(data, "outputs", list, where))]
-        self.cls = "Transition_" + escaped(self.name)
-
-    def arc_places(self):
-        """The names of the places on the transition's arcs, each once."""
-        names = []
-        for arc in self.inputs + self.outputs:
-            if arc.place.name not in names:
-                names.append(arc.place.name)
-        return names
-
-    def fields(self):
-        """(field name, arc) of every arc end, inputs first."""
-        return ([(a.variable + "_Place", a) for a in self.inputs]
-                + [("nona%d_Place" % (k + 1), a) for k, a in enumerate(self.outputs)])
-
-
-class Measure:
-    def __init__(self, data, places):
-        self.name = require(data, "name", str, "measure")
-        check_identifier(self.name, "measure")
-        where = "measure %s" % self.name
-        self.kind = require(data, "kind", str, where)
-        if self.kind not in MEASURE_KINDS:
-            raise ModelError("%s: kind must be one of %s" % (where, ", ".join(MEASURE_KINDS)))
-        self.watch = require(data, "watch", bool, where)
-        self.reward_text = require(data, "reward", str, where)
-        self.reward = parse_reward(self.reward_text, where)
-        self.places = []
-        collect_places(self.reward, self.places)
-        for name in self.places:
-            lookup(places, name, where, "place")
-        listed = require(data, "places", list, where)
-        if listed != self.places:
-            raise ModelError("%s: places must list the places the reward reads, in order of first appearance: %s"
-                             % (where, ", ".join(self.places)))
-        self.cls = "MeasureObj_" + escaped(self.name)
-        self.pointer = "measure_" + escaped(self.name)
-
-
-class Net:
-    def __init__(self, data, description):
-        self.description = description
-        self.name = require(data, "net", str, "net")
-        db = require(data, "database", dict, "net")
-        self.database = tuple(require(db, key, str, "database") for key in ("dataSource", "user", "password"))
-        self.marking = require(db, "marking", int, "database")
-
-        colours = [ColourType(c) for c in require(data, "colourTypes", list, "net")]
-        unique([c.name for c in colours], "colour type")
-        self.colours = {c.name: c for c in colours}
-        self.records = [c for c in colours if not c.is_int]
-
-        self.places = sorted((Place(p, self.colours) for p in require(data, "places", list, "net")),
-                             key=lambda p: p.id)
-        consecutive([p.id for p in self.places], "place")
-        unique([p.name for p in self.places], "place")
-        by_name = {p.name: p for p in self.places}
-
-        self.transitions = sorted((Transition(t, by_name) for t in require(data, "transitions", list, "net")),
-                                  key=lambda t: t.id)
-        consecutive([t.id for t in self.transitions], "transition")
-        unique([t.name for t in self.transitions], "transition")
-
-        self.measures = [Measure(m, by_name) for m in optional(data, "measures", list, [], "net")]
-        unique([m.name for m in self.measures], "measure")
-
-        # Generated class names must stay distinct.
-        unique([c.cls for c in self.records] + [t.cls for t in self.transitions] + [m.cls for m in self.measures],
-               "generated class")
-
-    def colour_classes(self):
-        """The colour classes the net's code uses: Token_int first, then the records."""
-        return ([self.colours["int"]] if "int" in self.colours else []) + self.records
-
-    def arc_count(self):
-        return sum(len(t.inputs) + len(t.outputs) for t in self.transitions)
-
-
-def require(data, key, kind, where):
-    if not isinstance(data, dict) or key not in data:
-        raise ModelError("%s: missing %r" % (where, key))
-    value = data[key]
-    kinds = kind if isinstance(kind, tuple) else (kind,)
-    if isinstance(value, bool) and bool not in kinds:
-        raise ModelError("%s: %r must be %s" % (where, key, " or ".join(k.__name__ for k in kinds)))
-    if not isinstance(value, kinds):
-        raise ModelError("%s: %r must be %s" % (where, key, " or ".join(k.__name__ for k in kinds)))
-    return value
-
-
-def optional(data, key, kind, default, where):
-    return require(data, key, kind, where) if key in data else default
-
-
-def check_identifier(name, where, bare=False):
-    """Names become parts of C++ identifiers; `bare` ones are identifiers by
-    themselves."""
-    if not IDENTIFIER.match(name):
-        raise ModelError("%s: %r is not a name of letters, digits and underscores" % (where, name))
-    if bare and name in CPP_KEYWORDS:
-        raise ModelError("%s: %r is a C++ keyword" % (where, name))
-
-
-def lookup(table, name, where, what):
-    if name not in table:
-        raise ModelError("%s: unknown %s %r" % (where, what, name))
-    return table[name]
-
-
-def unique(names, what):
-    seen = set()
-    for n in names:
-        if n in seen:
-            raise ModelError("duplicate %s %r" % (what, n))
-        seen.add(n)
-
-
-def consecutive(ids, what):
-    if ids != list(range(1, len(ids) + 1)):
-        raise ModelError("%s ids must be 1, 2, 3, ... without gaps or repeats" % what)
-
-
-# --- reward expressions ----------------------------------------------------------------------------
-#
-# Nodes: ("num", text), ("place", name), ("neg", node), (op, left, right).
-
-TOKEN = re.compile(r"\s*(?:#([A-Za-z_][A-Za-z0-9_]*)|(\d+\.?\d*(?:[eE][+-]?\d+)?|\.\d+(?:[eE][+-]?\d+)?)|([-+*/()]))")
-
-
-def parse_reward(text, where):
-    tokens = []
-    pos = 0
-    while pos < len(text):
-        if text[pos:].strip() == "":
-            break
-        m = TOKEN.match(text, pos)
-        if not m:
-            raise ModelError("%s: cannot read the reward at %r" % (where, text[pos:]))
-        if m.group(1):
-            tokens.append(("place", m.group(1)))
-        elif m.group(2):
-            tokens.append(("num", m.group(2)))
-        else:
-            tokens.append(("op", m.group(3)))
-        pos = m.end()
-    tokens.append(("end", None))
-    state = {"i": 0}
-
-    def peek():
-        return tokens[state["i"]]
-
-    def take():
-        t = tokens[state["i"]]
-        state["i"] += 1
-        return t
-
-    def expect_op(op):
-        t = take()
-        if t != ("op", op):
-            raise ModelError("%s: reward %r: expected %r" % (where, text, op))
-
-    def factor():
-        t = take()
-        if t[0] == "place":
-            return ("place", t[1])
-        if t[0] == "num":
-            return ("num", t[1])
-        if t == ("op", "("):
-            e = expression()
-            expect_op(")")
-            return e
-        if t == ("op", "-"):
-            return ("neg", factor())
-        raise ModelError("%s: reward %r is incomplete or malformed" % (where, text))
-
-    def term():
-        e = factor()
-        while peek() in (("op", "*"), ("op", "/")):
-            e = (take()[1], e, factor())
-        return e
-
-    def expression():
-        e = term()
-        while peek() in (("op", "+"), ("op", "-")):
-            e = (take()[1], e, term())
-        return e
-
-    tree = expression()
-    if peek()[0] != "end":
-        raise ModelError("%s: reward %r has extra text" % (where, text))
-    return tree
-
-
-def collect_places(node, names):
-    if node[0] == "place":
-        if node[1] not in names:
-            names.append(node[1])
-    elif node[0] == "neg":
-        collect_places(node[1], names)
-    elif node[0] != "num":
-        collect_places(node[1], names)
-        collect_places(node[2], names)
-
-
-def is_integer(node):
-    if node[0] == "place":
-        return True
-    return node[0] == "+" and is_integer(node[1]) and is_integer(node[2])
-
-
-PRECEDENCE = {"+": 1, "-": 1, "*": 2, "/": 2}
-ATOM = 4
-
-
-def emit_reward(node, local):
-    """C++ for a reward node and its precedence; `local` names a place's count."""
-    kind = node[0]
-    if kind == "place":
-        return local(node[1]), ATOM
-    if kind == "num":
-        text = node[1]
-        if not re.search(r"[.eE]", text):
-            text += ".0"
-        return text, ATOM
-    if kind == "neg":
-        code, prec = as_double(node[1], local, False)
-        return "-" + (code if prec >= 3 else "(" + code + ")"), 3
-    op, left, right = node
-    p = PRECEDENCE[op]
-    if is_integer(node):
-        lcode, lprec = emit_reward(left, local)
-        rcode, rprec = emit_reward(right, local)
-    else:
-        lcode, lprec = as_double(left, local, becomes_double(right))
-        rcode, rprec = as_double(right, local, True)
-    if lprec < p:
-        lcode = "(" + lcode + ")"
-    if rprec <= p:
-        rcode = "(" + rcode + ")"
-    return "%s %s %s" % (lcode, op, rcode), p
-
-
-def reward_return(tree, local):
-    """The return statement of a reward, broken before its outermost operator
-    when it is too long for one line."""
-    if is_integer(tree):
-        code, _ = emit_reward(tree, local)
-        return "    return static_cast<double>(%s);" % code
-    code, _ = emit_reward(tree, local)
-    line = "    return %s;" % code
-    if len(line) <= LINE_WIDTH or tree[0] not in PRECEDENCE:
-        return line
-    op, left, right = tree
-    p = PRECEDENCE[op]
-    lcode, lprec = as_double(left, local, becomes_double(right))
-    rcode, rprec = as_double(right, local, True)
-    if lprec < p:
-        lcode = "(" + lcode + ")"
-    if rprec <= p:
-        rcode = "(" + rcode + ")"
-    return "    return %s\n           %s %s;" % (lcode, op, rcode)
-
-
-def becomes_double(node):
-    """Whether a node is a double operand once emitted: every integer operand
-    except a single count is converted explicitly."""
-    return not is_integer(node) or node[0] != "place"
-
-
-def as_double(node, local, partner_is_double):
-    """C++ for an operand of a double operation. A single count next to a
-    double converts by itself; other integer operands are converted
-    explicitly, so that a sum of counts is added as an integer first."""
-    if not is_integer(node) or (node[0] == "place" and partner_is_double):
-        return emit_reward(node, local)
-    code, _ = emit_reward(node, local)
-    return "static_cast<double>(%s)" % code, ATOM
 
 
 # --- ImplementedNetClass ---------------------------------------------------------------------------
@@ -690,19 +160,20 @@ void registerTransition(NetClass* net, Transition* transition, bool displaying, 
         places = ("arcPlaces({", [cpp_string(n) for n in t.arc_places()], "})")
         ctor = ("new %s(" % t.cls, [str(t.id), cpp_string(t.name), "this", places, cpp_string(t.page_path),
                                      cpp_double(t.weight), str(t.priority), cpp_bool(t.exp), cpp_bool(t.take_first),
-                                     cpp_bool(t.infinite), "false"], ")")
-        out.append(call("    ", "registerTransition", ["this", ctor, cpp_bool(t.display), cpp_bool(t.watch),
+                                     cpp_bool(t.infinite), cpp_bool(t.guard is not None)], ")")
+        out.append(call("    ", "registerTransition", ["this", ctor, cpp_bool(t.displaying), cpp_bool(t.watch),
                                                        cpp_bool(t.kind == "immediate"), cpp_string(t.logfile[0]),
                                                        cpp_string(t.logfile[1])], ";"))
     out.append("")
-    out.append("    // Arcs, transition by transition: inputs, then outputs.")
+    out.append("    // Arcs, transition by transition: inputs, then outputs; several arcs between one place")
+    out.append("    // and one transition are one arc whose multiplicity is their sum.")
     for t in net.transitions:
-        for a in t.inputs:
-            out.append("    linkPlaceToTransition(%s, %s, %d);" % (cpp_string(a.place.name), cpp_string(t.name),
-                                                                   a.multiplicity))
-        for a in t.outputs:
-            out.append("    linkTransitionToPlace(%s, %s, %d);" % (cpp_string(t.name), cpp_string(a.place.name),
-                                                                   a.multiplicity))
+        for place, multiplicity in t.kernel_arcs(t.inputs):
+            out.append("    linkPlaceToTransition(%s, %s, %d);" % (cpp_string(place), cpp_string(t.name),
+                                                                   multiplicity))
+        for place, multiplicity in t.kernel_arcs(t.outputs):
+            out.append("    linkTransitionToPlace(%s, %s, %d);" % (cpp_string(t.name), cpp_string(place),
+                                                                   multiplicity))
     if net.measures:
         out.append("")
         out.append("    // Measures, each registered with the places its reward reads.")
@@ -720,6 +191,39 @@ void registerTransition(NetClass* net, Transition* transition, bool displaying, 
     out.append("}")
     out.append("")
 
+    if net.database is None:
+        out.append("""// The description names no marking database: every initial token comes from
+// "marking.xml".
+void ImplementedNetClass::createTokens() {}
+""")
+    else:
+        out.append(create_tokens_source(net))
+    out.append("""// A new, independent copy of the token, made by its colour class with the
+// transition list kept.
+Ptr<Token> ImplementedNetClass::copyToken(Ptr<Token> t) {
+    if (t == 0) return Ptr<Token>();
+    const std::string type = t->getName();""")
+    for c in net.colour_classes():
+        out.append("""    if (type == %(name)s) {
+        Ptr<%(cls)s> token = Dynamic_Cast<%(cls)s>(t);
+        return token == 0 ? Ptr<Token>() : Ptr<Token>(new %(cls)s(*token, true));
+    }""" % {"name": cpp_string(c.name), "cls": c.cls})
+    out.append("""    return Ptr<Token>();
+}
+
+// The same token, checked against the colour class its type name gives.
+Ptr<Token> ImplementedNetClass::upcastToken(Ptr<Token> t) {
+    if (t == 0) return Ptr<Token>();
+    const std::string type = t->getName();""")
+    for c in net.colour_classes():
+        out.append("    if (type == %s) return Ptr<Token>(Dynamic_Cast<%s>(t));" % (cpp_string(c.name), c.cls))
+    out.append("""    return Ptr<Token>();
+}""")
+    return "\n".join(out) + "\n"
+
+
+def create_tokens_source(net):
+    out = []
     readers = [c for c in net.colour_classes() if not c.is_int]
     if any(p.initial == "database" and p.colour.is_int for p in net.places):
         readers.insert(0, net.colours["int"])
@@ -764,28 +268,7 @@ void registerTransition(NetClass* net, Transition* transition, bool displaying, 
     delete connection;
 }
 """)
-    out.append("""// A new, independent copy of the token, made by its colour class with the
-// transition list kept.
-Ptr<Token> ImplementedNetClass::copyToken(Ptr<Token> t) {
-    if (t == 0) return Ptr<Token>();
-    const std::string type = t->getName();""")
-    for c in net.colour_classes():
-        out.append("""    if (type == %(name)s) {
-        Ptr<%(cls)s> token = Dynamic_Cast<%(cls)s>(t);
-        return token == 0 ? Ptr<Token>() : Ptr<Token>(new %(cls)s(*token, true));
-    }""" % {"name": cpp_string(c.name), "cls": c.cls})
-    out.append("""    return Ptr<Token>();
-}
-
-// The same token, checked against the colour class its type name gives.
-Ptr<Token> ImplementedNetClass::upcastToken(Ptr<Token> t) {
-    if (t == 0) return Ptr<Token>();
-    const std::string type = t->getName();""")
-    for c in net.colour_classes():
-        out.append("    if (type == %s) return Ptr<Token>(Dynamic_Cast<%s>(t));" % (cpp_string(c.name), c.cls))
-    out.append("""    return Ptr<Token>();
-}""")
-    return "\n".join(out) + "\n"
+    return "\n".join(out)
 
 
 def main_source(net):
@@ -891,8 +374,8 @@ def token_source(net, colour):
     types = {a.type for a in attrs}
     out = [header_comment(net.description)]
     out.append('#include "%s.h"\n' % cls)
-    std = ["<cstdint>"] + (["<cstring>"] if types & {"string", "int", "DateTime"} else []) + \
-        ["<iostream>", "<sstream>", "<vector>"]
+    std = ["<cstdint>"] + (["<cstdlib>"] if "real" in types else []) + \
+        (["<cstring>"] if types & {"string", "int", "real", "DateTime"} else []) + ["<iostream>", "<sstream>", "<vector>"]
     out.append("\n".join("#include %s" % s for s in std))
     out.append("""
 #include <sql.h>
@@ -918,6 +401,15 @@ std::string textFrom(const token_attribute& column) {
     std::memcpy(&value, column.value, sizeof value);
     return value;
 }""")
+    if "real" in types:
+        helpers.append("""double doubleFrom(const token_attribute& column) {
+    double value;
+    std::memcpy(&value, column.value, sizeof value);
+    return value;
+}
+
+// A number as strtod reads it; 0 for a text without one.
+double doubleFromText(const std::string& text) { return std::strtod(text.c_str(), nullptr); }""")
     if "DateTime" in types:
         helpers.append("""// A timestamp column. A date that is no calendar date, such as the zero date
 // stored for an unknown value, gives the default time.
@@ -975,6 +467,7 @@ DateTime dateTimeFrom(const token_attribute& column) {
         "int": "XmlMarking::toInt32(%s)",
         "DateTime": "XmlMarking::toDateTime(%s)",
         "bool": '%s == "true"',
+        "real": "doubleFromText(%s)",
     }
     lines = []
     for a in attrs:
@@ -998,7 +491,8 @@ void %s::readTokenData(xercesc::DOMElement* element) {
 """ % {"cls": cls})
 
     request = ",\n".join("        new attr_name_type_info{%s, %s}" % (cpp_string(a.name), a.sql_type) for a in attrs)
-    reads = {"string": "textFrom", "int": "int32From", "DateTime": "dateTimeFrom", "bool": "bitFrom"}
+    reads = {"string": "textFrom", "int": "int32From", "real": "doubleFrom", "DateTime": "dateTimeFrom",
+             "bool": "bitFrom"}
     sets = "\n".join("            token->set_%s(%s(*columns[%d]));" % (a.name, reads[a.type], i)
                      for i, a in enumerate(attrs))
     signature = call("", "void %s::createTokensFromDB" % cls,
@@ -1036,17 +530,61 @@ TRANSITION_PARAMS = ["int uniqueid", "const char* name", "NetClass* net", "Place
                      "std::string pagePath", "double firingWeight", "int priority", "bool exp", "bool takeFirst",
                      "bool isInfinite", "bool hasLocalGuard"]
 
+# The C++ type of a local holding an expression's value, by language type.
+VALUE_TYPES = {"int": "long", "count": "unsigned", "real": "double", "bool": "bool", "string": "std::string"}
+
+
+class TransitionAccess(ex.Access):
+    """How a transition's generated code reaches what its expressions read:
+    typed token handles named token_<variable>, places through its fields,
+    the engine's clock (or the time a time guard is asked for)."""
+
+    def __init__(self, t, clock="now().FullDateTime()"):
+        self.t = t
+        self.clock = clock
+
+    def token(self, variable):
+        return "token_" + variable
+
+    def count(self, place):
+        return "%s.getMarkingSize()" % self.t.field_of[place]
+
+    def marking(self, place):
+        return "%s.getFullMarking()" % self.t.field_of[place]
+
+    def now(self):
+        return self.clock
+
+
+def emit(expression, access, wanted=None):
+    """C++ code of an expression, converted to the language type `wanted`."""
+    emitter = ex.Emitter(access)
+    return emitter.as_type(expression.tree, wanted) if wanted else emitter.emit(expression.tree)
+
+
+def real_argument(expression, access):
+    """An expression as the argument of a double parameter."""
+    emitter = ex.Emitter(access)
+    return emitter.real(emitter.emit(expression.tree), partner_real=True).text
+
 
 def describe_token(arc):
     if arc.kind == "new":
-        text = "a new %s %d" % (arc.place.colour.name, arc.value) if arc.value is not None \
-            else "a new %s token" % arc.place.colour.name
+        if arc.expression is not None:
+            text = "a new %s %s" % (arc.place.colour.name, arc.expression.text)
+        elif arc.value is not None:
+            text = "a new %s %s" % (arc.place.colour.name, arc.value)
+        else:
+            text = "a new %s token" % arc.place.colour.name
     elif arc.kind == "copy":
         text = "a copy of " + arc.input.variable
     else:
         text = arc.input.variable
+    if arc.multiplicity > 1:
+        text = "%d × %s" % (arc.multiplicity, text)
     if arc.assignments:
-        text += " with " + ", ".join("%s := %s" % (a.name, v) for a, v in arc.assignments)
+        text += " with " + ", ".join("%s := %s" % (a.attribute.name, a.expression.text if a.expression else a.literal)
+                                     for a in arc.assignments)
     return text
 
 
@@ -1054,12 +592,23 @@ def and_list(items):
     return items[0] if len(items) == 1 else ", ".join(items[:-1]) + " and " + items[-1]
 
 
-def transition_header(net, t):
-    summary = ("%s, delay %s" % (t.kind, t.delay)) if t.delay else t.kind
-    inputs = and_list(["%s from %s" % (a.variable, a.place.name) for a in t.inputs])
+def transition_summary(t):
+    summary = ("%s, delay %s" % (t.kind, t.delay.text())) if t.delay else t.kind
+    if t.infinite:
+        summary += ", infinite server"
+    inputs = and_list(["%s%s from %s" % ("%d × " % a.multiplicity if a.multiplicity > 1 else "", a.variable,
+                                          a.place.name) for a in t.inputs]) if t.inputs else "nothing"
     outputs = and_list(["%s into %s" % (describe_token(a), a.place.name) for a in t.outputs]) if t.outputs \
         else "nothing"
-    comment = wrap_comment("// Transition \"%s\" (%s): takes %s; puts %s." % (t.name, summary, inputs, outputs))
+    text = "// Transition \"%s\" (%s): takes %s; puts %s." % (t.name, summary, inputs, outputs)
+    for label, e in (("Guard", t.guard), ("Global guard", t.global_guard), ("Time guard", t.time_guard)):
+        if e is not None:
+            text += " %s: %s." % (label, e.text)
+    return text
+
+
+def transition_header(net, t):
+    comment = wrap_comment(transition_summary(t))
     fields = "\n".join("    Place& %s;" % f for f, _ in t.fields())
     ctor = call("    ", t.cls, TRANSITION_PARAMS, ";")
     return header_comment(net.description) + """#pragma once
@@ -1081,7 +630,7 @@ public:
     bool hasTimeguard() const override;
     void log(TokenList& binding) override;
     double display(TokenList& binding) override;
-    // The first combination of tokens of the input places, in marking order.
+    // %(search)s
     TempBindingList* generateBindingList() override;
     bool globalGuard() override;
     void initGlobalGuards() override;
@@ -1090,7 +639,9 @@ public:
 protected:
 %(fields)s
 };
-""" % {"comment": comment, "cls": t.cls, "ctor": ctor, "fields": fields}
+""" % {"comment": comment, "cls": t.cls, "ctor": ctor, "fields": fields,
+       "search": "The first combination of tokens of the input places, in marking order." if t.choice == "first"
+       else "Every combination of tokens of the input places, in marking order."}
 
 
 def wrap_comment(text, indent=""):
@@ -1106,109 +657,422 @@ def wrap_comment(text, indent=""):
     return "\n".join(lines)
 
 
-def transition_source(net, t):
-    cls = t.cls
-    colours = [a.place.colour for a in t.inputs] + [a.place.colour for a in t.outputs]
-    includes = ['"%s.h"' % cls, None, "<utility>", None, '"net/NetClass.h"', '"net/Place.h"']
+def typed_tokens(t, variables, indent="    "):
+    """Typed pointers to the bound tokens that `variables` name, read from
+    the binding."""
+    lines = []
+    for a in t.inputs:
+        if a.variable in variables:
+            cls = a.place.colour.cls
+            lines.append("%sconst %s* token_%s = static_cast<const %s*>(binding[%d].GetRawPtr());"
+                         % (indent, cls, a.variable, cls, a.first))
+    return lines
+
+
+def read_by(expressions):
+    out = set()
+    for e in expressions:
+        out |= e.variables()
+    return out
+
+
+def transition_includes(t):
+    colours = [place.colour for _, place in t.fields()]
+    includes = ['"%s.h"' % t.cls, None]
+    std = ["<utility>"]
+    if t.expressions():
+        std = ["<algorithm>", "<cmath>", "<cstdint>", "<cstdlib>", "<string>", "<utility>"]
+    if t.log or t.logfile[0]:
+        std.append("<fstream>")
+    if any(a.multiplicity > 1 for a in t.inputs) or any(a.kind == "copy" and a.multiplicity > 1 for a in t.outputs):
+        std += ["<cstddef>", "<vector>"]
+    includes += sorted(std) + [None]
+    if any(e.needs_helpers() for e in t.expressions()):
+        includes.append('"NetExpressions.h"')
+    includes += ['"net/NetClass.h"', '"net/Place.h"']
     includes += sorted({'"%s"' % c.header for c in colours})
+    return includes
+
+
+def transition_source(net, t):
     out = [header_comment(net.description)]
-    for inc in includes:
+    for inc in transition_includes(t):
         out.append("" if inc is None else "#include %s" % inc)
     out.append("\nusing ReferenceCountedSmartPointer::Dynamic_Cast;\nusing ReferenceCountedSmartPointer::Is_A;\n")
+    out.append(transition_constructor(t))
+    out.append(firing_delay_source(t))
+    out.append(time_guard_source(t))
+    out.append(log_source(t))
+    out.append(display_source(t))
+    out.append(binding_list_source(t))
+    out.append(global_guard_source(t))
+    out.append(move_tokens_source(t))
+    return "\n".join(out).rstrip("\n") + "\n"
 
+
+def transition_constructor(t):
+    cls = t.cls
     signature = call("", "%s::%s" % (cls, cls), TRANSITION_PARAMS)
     base = call("    : ", "Transition", ["uniqueid", "name", "net", "places", "std::move(pagePath)", "firingWeight",
                                          "priority", "exp", "takeFirst", "isInfinite", "hasLocalGuard"], ",")
     inits = [base]
     fields = t.fields()
-    for i, (field, arc) in enumerate(fields):
+    for i, (field, place) in enumerate(fields):
         inits.append("      %s(*net->getPlace(&places, %s))%s"
-                     % (field, cpp_string(arc.place.name), "," if i + 1 < len(fields) else " {}"))
-    out.append(signature + "\n" + "\n".join(inits) + "\n")
-    if t.delay:
-        out.append(short_function("Seconds_T %s::getFiringDelay(TokenList&) const" % cls, "return delay.%s;" % t.delay))
-    else:
-        out.append(short_function("Seconds_T %s::getFiringDelay(TokenList& binding) const" % cls,
-                                  "return Transition::getFiringDelay(binding);"))
-    out.append(short_function("Seconds_T %s::Timeguard(const DateTime&)" % cls, "return 0.0;"))
-    out.append(short_function("bool %s::hasTimeguard() const" % cls, "return false;"))
-    out.append(short_function("void %s::log(TokenList&)" % cls))
-    out.append(short_function("double %s::display(TokenList&)" % cls, "return 0.0;"))
+                     % (field, cpp_string(place.name), "," if i + 1 < len(fields) else " {}"))
+    return signature + "\n" + "\n".join(inits) + "\n"
 
-    # generateBindingList: nested loops over the input markings, first arc outermost.
+
+def firing_delay_source(t):
+    cls = t.cls
+    if not t.delay:
+        return short_function("Seconds_T %s::getFiringDelay(TokenList& binding) const" % cls,
+                              "return Transition::getFiringDelay(binding);")
+    access = TransitionAccess(t)
+    arguments = []
+    for p in t.delay.parameters:
+        if not isinstance(p, Expression):
+            arguments.append(p)
+        elif t.delay.distribution == "DUni":
+            arguments.append(emit(p, access, "int").text)
+        else:
+            arguments.append(real_argument(p, access))
+    sample = "return delay.%s(%s);" % (t.delay.distribution, ", ".join(arguments))
+    variables = read_by(t.delay.expressions())
+    if not variables:
+        return short_function("Seconds_T %s::getFiringDelay(TokenList&) const" % cls, sample)
+    lines = ["Seconds_T %s::getFiringDelay(TokenList& binding) const {" % cls,
+             "    // A binding without tokens (a time-guard placeholder) has no delay of its own.",
+             "    if (binding.size() < %d) return 0.0;" % t.binding_size]
+    lines += typed_tokens(t, variables)
+    lines += ["    " + sample, "}"]
+    return "\n".join(lines) + "\n"
+
+
+def time_guard_source(t):
+    cls = t.cls
+    if t.time_guard is None:
+        return (short_function("Seconds_T %s::Timeguard(const DateTime&)" % cls, "return 0.0;") + "\n"
+                + short_function("bool %s::hasTimeguard() const" % cls, "return false;"))
+    code = emit(t.time_guard, TransitionAccess(t, clock="when.FullDateTime()"), "real").text
+    return ("""// Seconds from `when` until the guard opens: %(text)s. A result of 0 or
+// less, or one that is not a number, means open now.
+Seconds_T %(cls)s::Timeguard(const DateTime& when) {
+    const double wait = %(code)s;
+    return wait > 0.0 ? wait : 0.0;
+}
+""" % {"text": t.time_guard.text, "cls": cls, "code": code}) + "\n" + \
+        short_function("bool %s::hasTimeguard() const" % cls, "return true;")
+
+
+def log_source(t):
+    cls = t.cls
+    if not t.logfile[0]:
+        return short_function("void %s::log(TokenList&)" % cls)
+    access = TransitionAccess(t)
+    parts = ["now().FullDateTime()"]
+    for e in t.log:
+        code = emit(e, access)
+        parts.append("(%s ? 1 : 0)" % code.text if code.ctype == "bool" else code.at_least(7))
+    variables = read_by(t.log)
+    lines = ["// One line per firing: the time, then %s, separated by tabs."
+             % (", ".join(e.text for e in t.log) if t.log else "nothing more"),
+             "void %s::log(TokenList&%s) {" % (cls, " binding" if variables else ""),
+             "    std::ofstream file(getLogfilePath(), std::ios::app);",
+             "    if (!file) return;",
+             "    file.precision(12);"]
+    lines += typed_tokens(t, variables)
+    lines.append("    file << " + " << '\\t' << ".join(parts) + " << '\\n';")
+    lines.append("}")
+    return "\n".join(lines) + "\n"
+
+
+def display_source(t):
+    cls = t.cls
+    if t.display is None:
+        return short_function("double %s::display(TokenList&)" % cls, "return 0.0;")
+    variables = read_by([t.display])
+    code = emit(t.display, TransitionAccess(t), "real").text
+    lines = ["// %s" % t.display.text, "double %s::display(TokenList&%s) {" % (cls, " binding" if variables else "")]
+    lines += typed_tokens(t, variables)
+    lines += ["    return %s;" % code, "}"]
+    return "\n".join(lines) + "\n"
+
+
+def binding_list_source(t):
+    """The search for enabling combinations: nested loops over the markings
+    of the arcs of multiplicity 1, the first arc outermost, each part of the
+    guard (joined by 'and') tested as soon as the tokens it reads are bound;
+    then every arc of a higher multiplicity, which no expression reads, takes
+    the oldest tokens that are still free (so its search costs one pass, not
+    one loop per token)."""
+    cls = t.cls
+    access = TransitionAccess(t)
     lines = ["TempBindingList* %s::generateBindingList() {" % cls,
              "    TempBindingList* result = new TempBindingList();"]
+    conditions = ex.conjuncts(t.guard.tree) if t.guard is not None else []
+    singles = [a for a in t.inputs if a.multiplicity == 1]
+    depth_of = {a.variable: k + 1 for k, a in enumerate(singles)}
+
+    def tests_at(depth, indent, leave):
+        for c in conditions:
+            if max([depth_of[v] for v in ex.variables_read(c)] or [0]) == depth:
+                code = ex.Emitter(access).emit(c)
+                lines.append("%sif (!%s) %s;" % (indent, code.at_least(8), leave))
+
+    if not t.inputs:
+        tests_at(0, "    ", "return result")
+        lines += ["    result->push_back(new TokenList());", "    return result;", "}"]
+        return "\n".join(lines) + "\n"
+    typed_variables = set()
+    for c in conditions:
+        typed_variables |= ex.variables_read(c)
     for a in t.inputs:
-        lines.append("    MarkingList& %s_marking = getPlaceMarking(%s_Place);" % (a.variable, a.variable))
-    if len(t.inputs) > 1:
-        lines.append("    if (%s) return result;" % " || ".join("%s_marking.empty()" % a.variable for a in t.inputs))
+        lines.append("    MarkingList& %s = getPlaceMarking(%s);" % (a.marking, a.field))
+    if len(t.inputs) > 1 or t.inputs[0].multiplicity > 1:
+        lines.append("    if (%s) return result;" % " || ".join(
+            "%s.empty()" % a.marking if a.multiplicity == 1 else "%s.size() < %d" % (a.marking, a.multiplicity)
+            for a in t.inputs))
+    tests_at(0, "    ", "return result")
+    # The not-bound tokens of all input places of an infinite server lie in one list.
+    shared = t.infinite
+    check_place = t.infinite and len({a.place.name for a in t.inputs}) > 1
+
+    def same_list(a, b):
+        return shared or a.place is b.place
+
     depth = 1
-    for a in t.inputs:
+    for k, a in enumerate(singles):
         ind = "    " * depth
-        lines.append("%sfor (const Ptr<Token>& %s : %s_marking) {" % (ind, a.variable, a.variable))
-        lines.append("%s    if (!Is_A<%s>(%s)) continue;" % (ind, a.place.colour.cls, a.variable))
+        cls_token = a.place.colour.cls
+        lines.append("%sfor (const Ptr<Token>& %s : %s) {" % (ind, a.variable, a.marking))
+        ind += "    "
+        if a.variable in typed_variables:
+            lines.append("%sconst %s* token_%s = dynamic_cast<const %s*>(%s.GetRawPtr());"
+                         % (ind, cls_token, a.variable, cls_token, a.variable))
+            lines.append("%sif (token_%s == nullptr) continue;" % (ind, a.variable))
+        else:
+            lines.append("%sif (!Is_A<%s>(%s)) continue;" % (ind, cls_token, a.variable))
+        if check_place:
+            lines.append("%sif (!%s.getFullMarking().contains(%s.GetRawPtr())) continue;" % (ind, a.field, a.variable))
+        clashes = [b.variable for b in singles[:k] if same_list(a, b)]
+        if clashes:
+            lines.append("%sif (%s) continue;" % (ind, " || ".join(
+                "%s.GetRawPtr() == %s.GetRawPtr()" % (a.variable, h) for h in clashes)))
         depth += 1
+        tests_at(k + 1, "    " * depth, "continue")
     ind = "    " * depth
+    leave = "continue" if singles else "return result"
+    multis = [a for a in t.inputs if a.multiplicity > 1]
     lines.append("%sTokenList* tokens = new TokenList();" % ind)
     for a in t.inputs:
-        lines.append("%stokens->push_back(%s);" % (ind, a.variable))
+        if a.multiplicity == 1:
+            lines.append("%stokens->push_back(%s);" % (ind, a.variable))
+            continue
+        excluded = ["candidate.GetRawPtr() == %s.GetRawPtr()" % b.variable for b in singles if same_list(a, b)]
+        if any(same_list(a, b) for b in multis if b is not a and b.first < a.first):
+            excluded.append("taken(*tokens, candidate)")
+        lines += ["%sstd::size_t %s = 0;" % (ind, a.count),
+                  "%sfor (const Ptr<Token>& candidate : %s) {" % (ind, a.marking),
+                  "%s    if (%s == %d) break;" % (ind, a.count, a.multiplicity),
+                  "%s    if (!Is_A<%s>(candidate)) continue;" % (ind, a.place.colour.cls)]
+        if check_place:
+            lines.append("%s    if (!%s.getFullMarking().contains(candidate.GetRawPtr())) continue;" % (ind, a.field))
+        if excluded:
+            lines.append("%s    if (%s) continue;" % (ind, " || ".join(excluded)))
+        lines += ["%s    tokens->push_back(candidate);" % ind,
+                  "%s    ++%s;" % (ind, a.count),
+                  "%s}" % ind,
+                  "%sif (%s < %d) {" % (ind, a.count, a.multiplicity),
+                  "%s    delete tokens;" % ind,
+                  "%s    %s;" % (ind, leave),
+                  "%s}" % ind]
     lines.append("%sresult->push_back(tokens);" % ind)
-    lines.append("%sreturn result;" % ind)
+    if t.choice == "first" or not singles:
+        lines.append("%sreturn result;" % ind)
     for d in range(depth - 1, 0, -1):
         lines.append("    " * d + "}")
-    lines.append("    return result;")
+    if singles:
+        lines.append("    return result;")
     lines.append("}")
-    out.append("\n".join(lines) + "\n")
+    if any("taken(*tokens" in line for line in lines):
+        lines.insert(2, "    // Whether `list` holds the token `t` already.")
+        lines.insert(3, "    auto taken = [](const TokenList& list, const Ptr<Token>& t) {")
+        lines.insert(4, "        for (const Ptr<Token>& h : list)")
+        lines.insert(5, "            if (h.GetRawPtr() == t.GetRawPtr()) return true;")
+        lines.insert(6, "        return false;")
+        lines.insert(7, "    };")
+    return "\n".join(lines) + "\n"
 
-    out.append(short_function("bool %s::globalGuard()" % cls, "return true;"))
-    out.append(short_function("void %s::initGlobalGuards()" % cls))
 
-    # moveTokens: remove the bound tokens, then produce one token per output arc.
-    typed = set()
+def global_guard_source(t):
+    cls = t.cls
+    if t.global_guard is None:
+        return (short_function("bool %s::globalGuard()" % cls, "return true;") + "\n"
+                + short_function("void %s::initGlobalGuards()" % cls))
+    code = emit(t.global_guard, TransitionAccess(t)).text
+    fields = []
+    for name in t.global_guard.places():
+        if t.field_of[name] not in fields:
+            fields.append(t.field_of[name])
+    registrations = "\n".join("    %s.addGlobalGuardTransition(this);" % f for f in fields)
+    return ("""// %(text)s
+bool %(cls)s::globalGuard() { return %(code)s; }
+
+// Every token that arrives at or leaves a place the global guard reads asks
+// the guard again.
+void %(cls)s::initGlobalGuards() {
+%(registrations)s
+}
+""" % {"text": t.global_guard.text, "cls": cls, "code": code, "registrations": registrations})
+
+
+def move_tokens_source(t):
+    """Removes the bound tokens, then produces the tokens of the output arcs
+    in arc order. Every expression is evaluated first, on the bound tokens as
+    they were bound and the marking before the firing; copies are made of
+    the bound tokens as they were bound."""
+    cls = t.cls
+    access = TransitionAccess(t)
+    by_variable = {a.variable: a for a in t.inputs}
+    typed = set()  # variables of multiplicity 1 needed as their colour class
     for arc in t.outputs:
         if arc.kind == "copy" or (arc.kind == "bound" and arc.assignments):
             typed.add(arc.input.variable)
-    lines = ["void %s::moveTokens(TokenList& binding) {" % cls]
-    for i, a in enumerate(t.inputs):
-        lines.append("    const Ptr<Token>& %s = binding[%d];" % (a.variable, i))
+        for e in arc.expressions():
+            typed |= e.variables()
+    lines = ["void %s::moveTokens(TokenList&%s) {" % (cls, " binding" if t.inputs else "")]
     for a in t.inputs:
-        if a.variable in typed:
+        if a.multiplicity == 1:
+            lines.append("    const Ptr<Token>& %s = binding[%d];" % (a.variable, a.first))
+    for a in t.inputs:
+        if a.variable in typed and a.multiplicity == 1:
             lines.append("    Ptr<%s> token_%s = Dynamic_Cast<%s>(%s);" % (a.place.colour.cls, a.variable,
-                                                                           a.place.colour.cls, a.variable))
-    for a in t.inputs:
-        lines.append("    %s_Place.removeToken(%s);" % (a.variable, a.variable))
-    for k, arc in enumerate(t.outputs):
-        field = "nona%d_Place" % (k + 1)
-        colour = arc.place.colour
-        if arc.kind == "bound":
-            for attribute, value in arc.assignments:
-                lines.append("    token_%s->set_%s(%s);" % (arc.input.variable, attribute.name, value))
-            lines.append("    %s.addToken(%s);" % (field, arc.input.variable))
+                                                                          a.place.colour.cls, a.variable))
+    # Values of the expressions, in arc order.
+    value_of = {}
+    for arc in t.outputs:
+        if arc.expression is not None:
+            value_of[id(arc.expression)] = declare_value(lines, arc.expression, "int", access, len(value_of) + 1)
+        for asg in arc.assignments:
+            if asg.expression is not None:
+                wanted = {"int": "int", "real": "real", "DateTime": "real", "bool": "bool",
+                          "string": "string"}[asg.attribute.type]
+                value_of[id(asg.expression)] = declare_value(lines, asg.expression, wanted, access, len(value_of) + 1)
+    # Copies of the tokens as they were bound.
+    for arc in t.outputs:
+        if arc.kind != "copy":
             continue
-        if arc.kind == "copy":
-            made = "new %s(*token_%s, false)" % (colour.cls, arc.input.variable)
-        elif colour.is_int:
-            made = "new Token_int(%d)" % arc.value
+        cls_token = arc.place.colour.cls
+        source = by_variable[arc.input.variable]
+        name = "produced%d" % arc.position
+        if source.multiplicity == 1 and arc.multiplicity == 1:
+            lines.append("    Ptr<%s> %s(new %s(*token_%s, false));" % (cls_token, name, cls_token, source.variable))
+            continue
+        lines.append("    std::vector<Ptr<%s>> %s;" % (cls_token, name))
+        if source.multiplicity == 1:
+            lines.append("    for (int made = 0; made < %d; ++made) %s.emplace_back(new %s(*token_%s, false));"
+                         % (arc.multiplicity, name, cls_token, source.variable))
         else:
-            made = "new %s()" % colour.cls
-        if arc.assignments:
-            var = "produced%d" % (k + 1)
-            lines.append("    Ptr<%s> %s(%s);" % (colour.cls, var, made))
-            for attribute, value in arc.assignments:
-                lines.append("    %s->set_%s(%s);" % (var, attribute.name, value))
-            lines.append("    %s.addToken(%s);" % (field, var))
+            lines.append("    for (std::size_t index = %d; index < %d; ++index)" % (source.first,
+                                                                                  source.first + source.multiplicity))
+            lines.append("        %s.emplace_back(new %s(*Dynamic_Cast<%s>(binding[index]), false));"
+                         % (name, cls_token, cls_token))
+    for a in t.inputs:
+        if a.multiplicity == 1:
+            lines.append("    %s.removeToken(%s);" % (a.field, a.variable))
         else:
-            lines.append("    %s.addToken(Ptr<Token>(%s));" % (field, made))
+            lines.append("    for (std::size_t index = %d; index < %d; ++index) %s.removeToken(binding[index]);"
+                         % (a.first, a.first + a.multiplicity, a.field))
+    for arc in t.outputs:
+        lines += produce(arc, by_variable, value_of)
     lines.append("}")
-    out.append("\n".join(lines))
-    return "\n".join(out) + "\n"
+    return "\n".join(lines) + "\n"
+
+
+def declare_value(lines, expression, wanted, access, k):
+    code = emit(expression, access, wanted)
+    name = "value%d" % k
+    lines.append("    const %s %s = %s;  // %s" % (VALUE_TYPES[wanted], name, code.text, expression.text))
+    return name
+
+
+def assignment_calls(target, arc, value_of, indent="    "):
+    out = []
+    for asg in arc.assignments:
+        if asg.expression is None:
+            value = asg.literal
+        else:
+            value = value_of[id(asg.expression)]
+            if asg.attribute.type == "int":
+                value = "static_cast<std::int32_t>(%s)" % value
+            elif asg.attribute.type == "DateTime":
+                value = "DateTime(%s)" % value
+        out.append("%s%s->set_%s(%s);" % (indent, target, asg.attribute.name, value))
+    return out
+
+
+def produce(arc, by_variable, value_of):
+    """The lines that put the tokens of one output arc into its place."""
+    field = arc.field
+    colour = arc.place.colour
+    if arc.kind == "bound":
+        source = by_variable[arc.input.variable]
+        if source.multiplicity == 1:
+            return assignment_calls("token_" + source.variable, arc, value_of) + \
+                ["    %s.addToken(%s);" % (field, source.variable)]
+        lines = ["    for (std::size_t index = %d; index < %d; ++index) {" % (source.first,
+                                                                           source.first + source.multiplicity)]
+        if arc.assignments:
+            lines.append("        Ptr<%s> token = Dynamic_Cast<%s>(binding[index]);" % (colour.cls, colour.cls))
+            lines += assignment_calls("token", arc, value_of, "        ")
+        return lines + ["        %s.addToken(binding[index]);" % field, "    }"]
+    if arc.kind == "copy":
+        name = "produced%d" % arc.position
+        if not (by_variable[arc.input.variable].multiplicity == 1 and arc.multiplicity == 1):
+            return ["    for (const Ptr<%s>& copy : %s) {" % (colour.cls, name)] + \
+                assignment_calls("copy", arc, value_of, "        ") + \
+                ["        %s.addToken(copy);" % field, "    }"]
+        return assignment_calls(name, arc, value_of) + ["    %s.addToken(%s);" % (field, name)]
+    if colour.is_int:
+        value = arc.value if arc.expression is None else value_of[id(arc.expression)]
+        made = "new Token_int(%s)" % value
+    else:
+        made = "new %s()" % colour.cls
+    lines = []
+    indent = "    "
+    if arc.multiplicity > 1:
+        lines.append("    for (int made = 0; made < %d; ++made) {" % arc.multiplicity)
+        indent = "        "
+    if arc.assignments:
+        var = "produced%d" % arc.position
+        lines.append("%sPtr<%s> %s(%s);" % (indent, colour.cls, var, made))
+        lines += assignment_calls(var, arc, value_of, indent)
+        lines.append("%s%s.addToken(%s);" % (indent, field, var))
+    else:
+        lines.append("%s%s.addToken(Ptr<Token>(%s));" % (indent, field, made))
+    if arc.multiplicity > 1:
+        lines.append("    }")
+    return lines
 
 
 # --- measures --------------------------------------------------------------------------------------
 
+class MeasureAccess(ex.Access):
+    """A reward reads counts from locals n_<place> and markings through the
+    places looked up at every evaluation."""
+
+    def count(self, place):
+        return "n_" + place
+
+    def marking(self, place):
+        return "place_%s->getFullMarking()" % place
+
+
 def measure_header(net, m):
     kinds = {"accumulative": "accumulated", "timeAverage": "time average of", "instantaneous": "current value of"}
     caches = "\n".join("    NetClass::PlaceCache cache_%d;  // %s" % (k + 1, p) for k, p in enumerate(m.places))
+    what = "importance of the marking, the current value of" if m.importance else kinds[m.kind]
     return header_comment(net.description) + """#pragma once
 #include "net/NetClass.h"
 #include "stats/MeasureObj.h"
@@ -1235,15 +1099,24 @@ private:
 };
 
 extern %(cls)s* %(pointer)s;
-""" % {"comment": wrap_comment('// Measure "%s": %s %s.' % (m.name, kinds[m.kind], m.reward_text)),
+""" % {"comment": wrap_comment('// Measure "%s": %s %s.' % (m.name, what, m.reward_text)),
        "cls": m.cls, "caches": caches, "pointer": m.pointer}
 
 
 def measure_source(net, m):
     cls = m.cls
     out = [header_comment(net.description)]
-    includes = ['"net/Binding.h"'] if m.kind != "instantaneous" else []
-    out.append('#include "%s.h"\n\n%s\n' % (cls, "\n".join("#include " + i for i in includes + ['"net/Place.h"'])))
+    accumulates = m.kind != "instantaneous" and not m.importance
+    includes = ['"net/Binding.h"'] if accumulates else []
+    calls = ex.functions_called(m.reward.tree)
+    std = (["<algorithm>"] if calls & {"min", "max"} else []) + (["<cmath>"] if calls - {"min", "max"} else [])
+    if m.reward.needs_helpers():
+        includes.append('"NetExpressions.h"')
+    includes += sorted({'"%s"' % net.place(p).colour.header for p in ex.places_read(m.reward.tree, ("sum",))})
+    head = '#include "%s.h"\n\n' % cls
+    if std:
+        head += "\n".join("#include " + i for i in std) + "\n\n"
+    out.append(head + "\n".join("#include " + i for i in includes + ['"net/Place.h"']) + "\n")
     out.append("%s* %s = nullptr;\n" % (cls, m.pointer))
     ctor = "%s::%s(NetClass* net) : MeasureObj(%s, net, %s)" % (cls, cls, cpp_string(m.name), cpp_bool(m.watch))
     if m.kind == "instantaneous":
@@ -1257,7 +1130,11 @@ def measure_source(net, m):
                                                                            cpp_bool(m.watch))
         out.append(ctor + " {\n    lastTime = 0;\n    firstTime = lastTime;\n    value = 0;\n}\n")
 
-    if m.kind == "accumulative":
+    if m.importance:
+        out.append("// RESTART asks for the importance of the current marking: its reward, not an\n"
+                   "// average over time.")
+        out.append(short_function("double %s::measure(double)" % cls, "return reward();"))
+    elif m.kind == "accumulative":
         out.append(short_function("double %s::measure(double)" % cls, "return value;"))
     elif m.kind == "timeAverage":
         out.append("""// dt = -1 asks for the average over the whole observation period.
@@ -1270,7 +1147,7 @@ double %s::measure(double dt) {
         out.append(short_function("double %s::measure(double)" % cls, "return reward();"))
     out.append(short_function("bool %s::accumulative()" % cls, "return %s;" % cpp_bool(m.kind == "accumulative")))
     out.append(short_function("bool %s::timeaverage()" % cls, "return %s;" % cpp_bool(m.kind == "timeAverage")))
-    if m.kind == "instantaneous":
+    if not accumulates:
         out.append(short_function("void %s::accum(const Binding*, double)" % cls))
     else:
         out.append("""void %s::accum(const Binding* binding, double weight) {
@@ -1280,16 +1157,37 @@ double %s::measure(double dt) {
     value += weight * dt * reward();
 }
 """ % cls)
-
-    index = {p: k + 1 for k, p in enumerate(m.places)}
-    lines = ["// %s" % m.reward_text, "double %s::reward() {" % cls]
-    for p in m.places:
-        lines.append("    const unsigned n_%s = net->getPlaceCached(%s, cache_%d)->getMarkingSize();"
-                     % (p, cpp_string(p), index[p]))
-    lines.append(reward_return(m.reward, lambda p: "n_" + p))
-    lines.append("}")
-    out.append("\n".join(lines))
+    out.append(reward_source(m))
     return "\n".join(out) + "\n"
+
+
+def reward_source(m):
+    counted = set(ex.places_read(m.reward.tree, ("count",)))
+    summed = set(ex.places_read(m.reward.tree, ("sum",)))
+    lines = ["// %s" % m.reward_text, "double %s::reward() {" % m.cls]
+    for k, p in enumerate(m.places):
+        lookup_code = "net->getPlaceCached(%s, cache_%d)" % (cpp_string(p), k + 1)
+        if p in summed:
+            lines.append("    Place* const place_%s = %s;" % (p, lookup_code))
+            if p in counted:
+                lines.append("    const unsigned n_%s = place_%s->getMarkingSize();" % (p, p))
+        else:
+            lines.append("    const unsigned n_%s = %s->getMarkingSize();" % (p, lookup_code))
+    lines.append(reward_return(m.reward.tree))
+    lines.append("}")
+    return "\n".join(lines)
+
+
+def reward_return(tree):
+    """The return statement of a reward, broken before its outermost operator
+    when it is too long for one line."""
+    emitter = ex.Emitter(MeasureAccess())
+    code = emitter.real(emitter.emit(tree))
+    line = "    return %s;" % code.text
+    if len(line) <= LINE_WIDTH or code.parts is None:
+        return line
+    left, op, right = code.parts
+    return "    return %s\n           %s %s;" % (left, op, right)
 
 
 # --- files -----------------------------------------------------------------------------------------
@@ -1306,6 +1204,8 @@ def generated_files(net):
     for m in net.measures:
         files.append((m.cls + ".h", measure_header(net, m)))
         files.append((m.cls + ".cpp", measure_source(net, m)))
+    if net.needs_helpers():
+        files.append(("NetExpressions.h", ex.HELPERS_HEADER))
     files.append(("main.cpp", main_source(net)))
     return files
 
@@ -1324,21 +1224,36 @@ def write_if_changed(path, text):
     os.replace(tmp, path)
 
 
+def load(path):
+    """The checked net of a description file."""
+    with open(path, encoding="utf-8") as f:
+        data = json.load(f)
+    return Net(data, os.path.basename(path))
+
+
 def main():
     ap = argparse.ArgumentParser(description="Generates the C++ classes of a Petri net.")
-    ap.add_argument("--description", required=True, help="the net description (JSON)")
-    ap.add_argument("--output-dir", required=True, help="where the generated files go")
+    ap.add_argument("--description", help="the net description (JSON)")
+    ap.add_argument("--output-dir", help="where the generated files go")
     ap.add_argument("--list", action="store_true", help="only print the names of the files")
+    ap.add_argument("--check", nargs="+", metavar="DESCRIPTION",
+                    help="only check descriptions: one line each, 'ok' or the first mistake")
     args = ap.parse_args()
+    if args.check:
+        failed = False
+        for path in args.check:
+            try:
+                generated_files(load(path))
+                print("%s: ok" % path)
+            except (OSError, ValueError, ModelError, RecursionError) as e:
+                print("%s: %s" % (path, e))
+                failed = True
+        return 1 if failed else 0
+    if not args.description or not args.output_dir:
+        ap.error("--description and --output-dir are required")
     try:
-        with open(args.description, encoding="utf-8") as f:
-            data = json.load(f)
-        net = Net(data, os.path.basename(args.description))
-        files = generated_files(net)
-    except (OSError, ValueError) as e:
-        print("generate_net.py: %s: %s" % (args.description, e), file=sys.stderr)
-        return 1
-    except ModelError as e:
+        files = generated_files(load(args.description))
+    except (OSError, ValueError, ModelError, RecursionError) as e:
         print("generate_net.py: %s: %s" % (args.description, e), file=sys.stderr)
         return 1
     if args.list:

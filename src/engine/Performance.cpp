@@ -13,11 +13,18 @@ Performance::~Performance() {}
 void Performance::run() {
     std::cout << "firing " << lcount << " * " << fcount << " times" << std::endl;
     init();
+    // Profiling has no wall-clock limit; only a stop signal ends it early.
+    noRunTimeLimit = true;
     EventList events;
     bool dead = false;
-    for (int i = 0; i < lcount; ++i) {
+    bool stopped = false;
+    for (int i = 0; i < lcount && !stopped; ++i) {
         const DateTime t0 = DateTime::Today();
         for (int n = 0; n < fcount && !dead; ++n) {
+            if (mustStopNow()) {
+                stopped = true;
+                break;
+            }
             getFirstBindingsOfAllTransitions(&events, false);
             Binding* b = resolve_conflicts(events);
             if (b == nullptr) {
@@ -31,4 +38,5 @@ void Performance::run() {
         const DateTime t1 = DateTime::Today();
         std::cout << i << ". loop in " << DateTime(t1 - t0) << std::endl;
     }
+    if (stopped) std::cout << stoppedBySignalLine() << std::endl;
 }

@@ -14,7 +14,13 @@
 #include "net/NetClass.h"
 #include "net/Place.h"
 #include "net/Transition.h"
+#include "sockio.h"
 #include "stats/MeasureObj.h"
+
+namespace {
+// Seconds a message to the result port may take to be written.
+const std::time_t kResultWriteTimeout = 10;
+}  // namespace
 
 Simulation* Simulation::sim = nullptr;
 
@@ -41,16 +47,36 @@ Simulation::Simulation(NetClass* theNet, const std::string& name, const std::str
 
 Simulation::~Simulation() {
     detachFirstEventSlots();
-    if (measureSocket != nullptr) sendMessage("EXIT;0\n");
+    if (measureSocket != nullptr) {
+        sendMessage("EXIT;0\n");
+        measureSocket->close();
+        delete measureSocket;
+        measureSocket = nullptr;
+    }
     sim = nullptr;
 }
 
 void Simulation::initMeasureSocket() {
     if (displayaddress == "NULL") return;
     std::cout << "Try to connect to: " << displayaddress << std::endl;
-    // No result-port transport is available in this build: the engine runs
-    // without a front end and its messages go to the simulation log.
-    std::cout << "Sim::init Failed to connect to server " << displayaddress << std::endl;
+    // A TCP address is tried up to 100 times while the front end refuses
+    // the connection, 1 second apart; a local one waits up to 100 seconds.
+    measureSocket = socket_t::connect(displayaddress.c_str(), sock_any_domain, 100, 1);
+    if (measureSocket == nullptr) {
+        std::cout << "Sim::init Failed to connect to server " << displayaddress << std::endl;
+        return;
+    }
+    if (!measureSocket->is_ok()) {
+        char text[256];
+        measureSocket->get_error_text(text, sizeof text);
+        std::cout << "Sim::init Connection to server " << displayaddress << " failed: " << text << std::endl;
+    } else {
+        std::cout << "connection established.." << std::endl;
+    }
+    // A front end that stops reading must not hold the run for ever: a
+    // message that cannot be written within this time fails like any failed
+    // write, the connection is given up and the run goes on.
+    measureSocket->set_write_timeout(kResultWriteTimeout);
 }
 
 void Simulation::init() {
@@ -348,7 +374,8 @@ void Simulation::sendMessage(const std::string& text) {
         if (log->isSimLogging()) log->getSimLog() << "NO_SOCK: " << text << "\n";
         return;
     }
-    // The result-port transport attaches here.
+    // One write per message; a failed write is not examined: the run goes on.
+    measureSocket->write(text.data(), text.size());
 }
 
 void Simulation::measureOut(DefaultGM*, MeasureObj* m) {

@@ -75,11 +75,22 @@ public:
     const DateTime& getSampleTime() const { return sampleTime; }
     double getSamplingInterval() const { return samplingInterval; }
     int getLoopCount() const { return loopCount; }
+    // False when the last shutdown could not write "results.log".
+    bool resultFileWritten() const { return resultsWritten; }
 
     // The most events printEventList writes for one transition in a row.
     static const int MAXCOUNT = 10;
 
 protected:
+    // Why a run loop ended before its natural end.
+    enum class StopCause { None, WallClock, Signal };
+    // Asked by the run loops before every event: true when the run must end
+    // now, because a stop signal came or the wall-clock limit is used up
+    // (unless noRunTimeLimit). Records the cause in stopCause.
+    bool mustStopNow();
+    // The end line of a run stopped by a signal.
+    std::string stoppedBySignalLine() const;
+
     bool isMeasureDone(const MeasureObj* m) const;
     void elementMessage(DefaultGM* element, double value, const char* tail, const char* notReady);
     // Sends one complete message to the result port, or logs it as "NO_SOCK".
@@ -113,6 +124,8 @@ protected:
     DateTime stopTime;
     std::string lastFiredTransition;
     bool initialised = false;
+    StopCause stopCause = StopCause::None;
+    bool resultsWritten = true;
     socket_t* measureSocket = nullptr;
     RandomWrapper random;
     MeasureObj* importanceFunction = nullptr;

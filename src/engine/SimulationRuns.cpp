@@ -1,10 +1,14 @@
 // The transient and stationary run loops, the measure bookkeeping they share
 // and the end of a run ("results.log").
 #include <algorithm>
-#include <fstream>
 #include <iostream>
+#include <sstream>
+#include <utility>
+#include <vector>
 
+#include "engine/ResultFile.h"
 #include "engine/Simulation.h"
+#include "engine/StopSignal.h"
 #include "frame/MainClass.h"
 #include "net/NetClass.h"
 #include "net/Transition.h"
@@ -13,7 +17,34 @@
 namespace {
 // The value of --secmax that switches the wall-clock limit off.
 const unsigned kNoRunTimeLimit = 4294967295u;
+
+// Sampling point k of a transient run with `points` points: start +
+// k·interval, and the last one exactly at the stop time, which a sum of
+// intervals can miss by a rounding step. A single point lies at the start
+// time (its interval is infinite). Past the last point the time lies after
+// the stop time.
+DateTime samplingPoint(const DateTime& start, const DateTime& stop, int points, double interval, int k) {
+    if (k == 0) return start;
+    if (k == points - 1) return stop;
+    return start + static_cast<double>(k) * interval;
+}
 }  // namespace
+
+bool Simulation::mustStopNow() {
+    if (StopSignal::received() != 0) {
+        stopCause = StopCause::Signal;
+        return true;
+    }
+    if (!noRunTimeLimit && static_cast<unsigned>(wallNow() - wallStart) >= secmax) {
+        stopCause = StopCause::WallClock;
+        return true;
+    }
+    return false;
+}
+
+std::string Simulation::stoppedBySignalLine() const {
+    return "ABORTED SIMULATION. STOPPED BY SIGNAL " + std::to_string(StopSignal::received()) + ".";
+}
 
 // A measure is done with when it has reached its precision. In a transient
 // run that takes effect from the next replication on: the replication in
@@ -46,17 +77,21 @@ bool Simulation::updateSamplingPoints(bool analyse) {
         m->setEpsMax(epsMax);
         if (mode == 0) {
             const double v = m->measure(-1.0);
-            const bool atEnd = sampleTime.FullDateTime() >= stopTime.FullDateTime() - samplingInterval;
+            // The last sampling point of a replication: the stop time, or
+            // the start time when it is the only one.
+            const bool atEnd = sampleTime >= (nofSampling > 1 ? stopTime : startTime);
             // Every replication enters the running estimates, whatever the
             // other measures answered.
             const bool precise = m->makeTransientAnalysis(alpha, v, loopCount, atEnd);
             ok = ok && precise;
             measureOut(m, m);
         } else {
-            const double v = mode == 1 ? m->measure(-1.0) : m->measure(restartTime);
             if (!m->hasSampleBlock()) m->prepareSampling(1);
-            SampleBlock& block = m->currentSampleBlock();
-            block.push_back(v);
+            GroupedBatches& block = m->currentSampleBlock();
+            // A stationary batch: the reward integrated since the last
+            // sampling point and the model time it covers.
+            if (mode == 1) block.add(m->rewardIntegral(), m->observedTime());
+            else block.add(m->measure(restartTime), 1.0);
             if (mode == 1) m->reset(eventTime);
             if (analyse && analysisState == 1 && block.size() > 4) {
                 const bool precise =
@@ -91,6 +126,13 @@ void Simulation::run_transient(double& runAlpha) {
     Binding sampling(startTime);
     Logging* log = MainClass::getLog();
     EventList events;
+    // The estimates after the last finished replication: a replication cut
+    // short by a stop is taken back to them.
+    std::vector<std::pair<MeasureObj*, MeasureObj::TransientEstimates>> finished;
+    auto saveFinished = [&]() {
+        finished.clear();
+        for (MeasureObj* m : net->getMeasureList()) finished.emplace_back(m, m->saveTransientEstimates());
+    };
 
     while (!done) {
         resetCurrentTime();
@@ -99,6 +141,8 @@ void Simulation::run_transient(double& runAlpha) {
         net->loadMeasureList(mode);
         initTransitions();
         initMeasureList(loopCount == 0);
+        if (loopCount == 0) saveFinished();
+        int point = 0;  // the sampling point at sampleTime
         sampleTime = startTime;
         resetMeasures = true;
         done = true;
@@ -111,11 +155,15 @@ void Simulation::run_transient(double& runAlpha) {
             }
             const bool precise = updateSamplingPoints(false);
             if (!(loopCount > 5 && precise)) done = false;
-            sampleTime += samplingInterval;
+            sampleTime = samplingPoint(startTime, stopTime, nofSampling, samplingInterval, ++point);
         };
         const bool hasMeasures = !net->getMeasureList().empty();
-        const DateTime end = stopTime + samplingInterval;
+        bool stopped = false;
         do {
+            if (mustStopNow()) {
+                stopped = true;
+                break;
+            }
             getFirstBindingsOfAllTransitions(&events, false);
             Binding* b = resolve_conflicts(events);
             if (b == nullptr) {
@@ -143,11 +191,17 @@ void Simulation::run_transient(double& runAlpha) {
             if (log->isSimLogging()) log->getSimLog() << "FIRING: " << *b << "\n";
             executeEvent(b);
             if (atSamplingPoint) sampleAt(false, false);
-        } while (sampleTime != end);
+        } while (point < nofSampling);
 
+        if (stopped) {
+            for (auto& [m, estimates] : finished) m->restoreTransientEstimates(estimates);
+            done = false;
+            break;
+        }
         if (static_cast<unsigned>(wallNow() - wallStart) < secmax || noRunTimeLimit) {
             ++loopCount;
             if (analysisState != 1 && loopCount > 5) analysisState = 1;
+            saveFinished();
         } else {
             done = false;
             break;
@@ -156,8 +210,10 @@ void Simulation::run_transient(double& runAlpha) {
     if (loopCount <= 5)
         std::cout << "WARNING NO ANALYSIS DONE: THE NUMBER OF LOOPS IN TRANSIENT SIMULATION LESS THAN TEN."
                   << std::endl;
-    std::cout << (done ? "\nSIMULATION SUCCESSFUL" : "\nABORT SIMULATION. REACHED MAXIMUM RUNNING TIME.")
-              << std::flush;
+    if (done) std::cout << "\nSIMULATION SUCCESSFUL";
+    else if (stopCause == StopCause::Signal) std::cout << "\n" << stoppedBySignalLine();
+    else std::cout << "\nABORT SIMULATION. REACHED MAXIMUM RUNNING TIME.";
+    std::cout << std::flush;
 }
 
 void Simulation::run_stationary(double& runAlpha) {
@@ -181,8 +237,7 @@ void Simulation::run_stationary(double& runAlpha) {
     Logging* log = MainClass::getLog();
     EventList events;
 
-    while (!success && (currentSimulationTime <= stopTime || noModelTimeLimit) &&
-           (static_cast<unsigned>(wallNow() - wallStart) < secmax || noRunTimeLimit)) {
+    while (!success && (currentSimulationTime <= stopTime || noModelTimeLimit) && !mustStopNow()) {
         getFirstBindingsOfAllTransitions(&events, false);
         Binding* b = resolve_conflicts(events);
         if (b == nullptr) {
@@ -204,6 +259,7 @@ void Simulation::run_stationary(double& runAlpha) {
     if (analysisState != 1)
         std::cout << "\nNUMBER OF EVENTS LESS THAN 3. NO MEASURE HAS REACHED THE PREDEFINED ACCURACY." << std::endl;
     if (success) std::cout << "\nSIMULATION SUCCESSFUL";
+    else if (stopCause == StopCause::Signal) std::cout << "\n" << stoppedBySignalLine();
     else if (!noModelTimeLimit && currentSimulationTime >= stopTime)
         std::cout << "\nABORTED SIMULATION. REACHED MAXIMUM MODEL TIME.";
     else std::cout << "\nABORTED SIMULATION. REACHED MAXIMUM RUN TIME.";
@@ -215,11 +271,16 @@ void Simulation::run_restart(double& runAlpha, int, double, double, int) { alpha
 
 void Simulation::shutdown() {
     std::cout << std::endl << std::endl;
-    std::ofstream file("results.log", std::ios::out | std::ios::trunc);
-    if (!file.is_open()) std::cerr << "Could not create the result file \"results.log\"." << std::endl;
+    // The file is composed in memory and replaces "results.log" only when
+    // complete; the console gets the same text as it goes.
+    std::ostringstream file;
     const char* title = mode == 0 ? "RESULTS OF TRANSIENT SIMULATION" : "RESULTS OF STATIONARY SIMULATION";
     file << title << "\n";
     std::cout << title << std::endl;
+    if (stopCause == StopCause::Signal) {
+        file << stoppedBySignalLine() << "\n";
+        std::cout << stoppedBySignalLine() << std::endl;
+    }
     double t;
     if (mode == 1 && noModelTimeLimit) {
         sampleTime -= samplingInterval;
@@ -233,5 +294,5 @@ void Simulation::shutdown() {
     std::cout << "SIMULATION TIME: " << t << "\n\n";
     for (MeasureObj* m : net->getMeasureList()) m->writeResult(file, std::cout, mode, &startTime, &samplingInterval);
     std::cout.flush();
-    file.close();
+    resultsWritten = ResultFile::replace("results.log", file.str());
 }

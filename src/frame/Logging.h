@@ -44,7 +44,8 @@ public:
 
 private:
     bool openlog(const std::string& name, std::fstream& stream);
-    static void closelog(bool& logging, std::fstream& stream);
+    void closelog(const char* name, bool& logging, std::fstream& stream);
+    std::string path(const std::string& name) const;
 
     std::string folder;
     std::string logindex;

@@ -5,12 +5,15 @@
 #include <iostream>
 #include <istream>
 #include <limits>
+#include <sstream>
+#include <type_traits>
 #include <vector>
 
 #include <tclap/CmdLine.h>
 
 #include "engine/Performance.h"
 #include "engine/Simulation.h"
+#include "engine/TokenGame.h"
 #include "frame/MainClass.h"
 #include "random/RandomWrapper.h"
 #include "time/DateTime.h"
@@ -40,6 +43,28 @@ std::istream& operator>>(std::istream& in, OnOff& flag) {
     return in;
 }
 
+// The value of a numeric option, read strictly: the whole text must be one
+// number of the type, so an empty text, trailing characters, a value out of
+// the type's range and a minus sign on an unsigned option are parse errors.
+// (The library's own reading accepts an empty text as the default and reads
+// "-1" as 4294967295 into an unsigned type.)
+template <class T>
+struct Number {
+    T value{};
+    Number() = default;
+    Number(T v) : value(v) {}
+
+    Number& operator=(const std::string& text) {
+        std::istringstream in(text);
+        T v{};
+        const bool signOnUnsigned = std::is_unsigned<T>::value && text.find('-') != std::string::npos;
+        if (text.empty() || signOnUnsigned || !(in >> v) || !(in >> std::ws).eof())
+            throw TCLAP::ArgParseException("Couldn't read argument value from string '" + text + "'");
+        value = v;
+        return *this;
+    }
+};
+
 // Reports a failed check in the same form as the library's parse errors and
 // ends the program with exit status 1.
 [[noreturn]] void fail(TCLAP::CmdLine& cmd, const std::string& message) {
@@ -53,6 +78,24 @@ std::istream& operator>>(std::istream& in, OnOff& flag) {
     std::exit(status);
 }
 
+} // namespace
+
+// The library hands the option's text to Number::operator= as a whole, so
+// that the empty text is read too.
+namespace TCLAP {
+template <class T>
+struct ArgTraits<Number<T>> {
+    typedef StringLike ValueCategory;
+};
+} // namespace TCLAP
+
+namespace {
+// The most sampling points a transient run may ask for: each point costs
+// every measure about a hundred bytes for the whole run.
+const std::uint32_t kMaxSamplingPoints = 1000000;
+// The confidence levels the quantile table has columns for.
+const double kMinConfidence = 80.0;
+const double kMaxConfidence = 99.8;
 } // namespace
 
 Server::Server() : alpha(0.0), startIsModelTime(false), mode(0), secmax(0), simulation(nullptr) {}
@@ -98,41 +141,41 @@ void Server::start(int argc, char** argv) {
                                           "hh:mm:ss@mm/dd/yyyy", cmd);
     TCLAP::ValueArg<std::string> stopArg("", "stop", "Stop time", false, "",
                                          "hh:mm:ss@mm/dd/yyyy", cmd);
-    TCLAP::ValueArg<double> mstartArg("", "mstart", "Start time", false, 0.0, "Value >= 0", cmd);
-    TCLAP::ValueArg<double> mstopArg("", "mstop", "Stop time", false, 0.0,
+    TCLAP::ValueArg<Number<double>> mstartArg("", "mstart", "Start time", false, 0.0, "Value >= 0", cmd);
+    TCLAP::ValueArg<Number<double>> mstopArg("", "mstop", "Stop time", false, 0.0,
                                      "Value >  Start time >= 0", cmd);
-    TCLAP::ValueArg<std::int32_t> fcountArg("", "fcount",
+    TCLAP::ValueArg<Number<std::int32_t>> fcountArg("", "fcount",
                                             "Number of transitions to fire before stop.", false, 0,
                                             "integer>0", cmd);
-    TCLAP::ValueArg<std::int32_t> lcountArg("", "lcount",
+    TCLAP::ValueArg<Number<std::int32_t>> lcountArg("", "lcount",
                                             "How many times to repeat each profiling run.", false,
                                             0, "integer>0", cmd);
     TCLAP::SwitchArg logSwitch("l", "log", "Enable logging", cmd, false);
     TCLAP::ValueArg<std::string> logdirArg("", "logdir", "Directory for logging output.", false,
                                            "", "Path to directory", cmd);
-    TCLAP::ValueArg<std::uint32_t> seedArg("", "seed", "Random seed", false,
+    TCLAP::ValueArg<Number<std::uint32_t>> seedArg("", "seed", "Random seed", false,
                                            static_cast<std::uint32_t>(std::time(nullptr)),
                                            "integer", cmd);
-    TCLAP::ValueArg<double> confidenceArg("", "confidence", "Confidence Interval.", false, 80.0,
+    TCLAP::ValueArg<Number<double>> confidenceArg("", "confidence", "Confidence Interval.", false, 80.0,
                                           "80.0 <= double <= 99.8", cmd);
-    TCLAP::ValueArg<double> epsmaxArg("", "epsmax", "Max. relative fault.", false, 1.0,
+    TCLAP::ValueArg<Number<double>> epsmaxArg("", "epsmax", "Max. relative fault.", false, 1.0,
                                       "1.0 < double < 100.0", cmd);
-    TCLAP::ValueArg<std::uint32_t> secmaxArg("", "secmax", "Max. runtime in seconds.", false, 1,
+    TCLAP::ValueArg<Number<std::uint32_t>> secmaxArg("", "secmax", "Max. runtime in seconds.", false, 1,
                                              "integer>0", cmd);
-    TCLAP::ValueArg<std::uint32_t> nofsamplingArg("", "nofsampling", "Number of sampling points.",
+    TCLAP::ValueArg<Number<std::uint32_t>> nofsamplingArg("", "nofsampling", "Number of sampling points.",
                                                   false, 1, "integer>0", cmd);
     TCLAP::ValueArg<OnOff> percentageArg("", "percentage", "Per cent rule on or off.", false,
                                          OnOff(true), "true-on or false-off", cmd);
     // Accepted for the front end's sake; the kernel has no use for it.
     TCLAP::ValueArg<OnOff> inittransArg("", "inittrans", "Ignore InitTrans on or off.", false,
                                         OnOff(true), "true-on or false-off", cmd);
-    TCLAP::ValueArg<double> thrminArg("", "thrmin", "Thresholds min value", false, 0.0,
+    TCLAP::ValueArg<Number<double>> thrminArg("", "thrmin", "Thresholds min value", false, 0.0,
                                       "1.0 < double < 100.0", cmd);
-    TCLAP::ValueArg<double> thrmaxArg("", "thrmax", "Thresholds max value", false, 0.0,
+    TCLAP::ValueArg<Number<double>> thrmaxArg("", "thrmax", "Thresholds max value", false, 0.0,
                                       "1.0 < double < 100.0", cmd);
-    TCLAP::ValueArg<int> thrnumberArg("", "thrnumber", "Thresholds number", false, 0, "integer>0",
+    TCLAP::ValueArg<Number<int>> thrnumberArg("", "thrnumber", "Thresholds number", false, 0, "integer>0",
                                       cmd);
-    TCLAP::ValueArg<int> repeatsArg("", "repeats", "Number of RESTART repeats", false, 0,
+    TCLAP::ValueArg<Number<int>> repeatsArg("", "repeats", "Number of RESTART repeats", false, 0,
                                     "integer>0", cmd);
 
     // Parse errors, --help and --version are reported by the library, which
@@ -151,7 +194,7 @@ void Server::start(int argc, char** argv) {
 
     // Seed: the 32 bits are spread over three words, used for both halves
     // of the generator's state.
-    const std::uint32_t s = seedArg.getValue();
+    const std::uint32_t s = seedArg.getValue().value;
     std::cout << "Random seed set to " << s << std::endl;
     unsigned long seed[6];
     seed[0] = s >> 22;
@@ -170,20 +213,20 @@ void Server::start(int argc, char** argv) {
     std::cout << "Result port set to " << run.displayAddress << std::endl;
 
     run.percentRule = percentageArg.getValue().value;
-    run.epsMax = epsmaxArg.getValue() / 100;
-    run.repeats = repeatsArg.getValue();
-    run.thrmin = thrminArg.getValue();
-    run.thrmax = thrmaxArg.getValue();
-    run.thrnumber = thrnumberArg.getValue();
+    run.epsMax = epsmaxArg.getValue().value / 100;
+    run.repeats = repeatsArg.getValue().value;
+    run.thrmin = thrminArg.getValue().value;
+    run.thrmax = thrmaxArg.getValue().value;
+    run.thrnumber = thrnumberArg.getValue().value;
 
     if (perfSwitch.getValue()) {
         if (!fcountArg.isSet()) fail(cmd, "Missing argument firecount.");
         if (!lcountArg.isSet()) fail(cmd, "Missing argument loopcount.");
         buildNet();
-        std::cout << "Running in profiling mode " << fcountArg.getValue() << "*"
-                  << lcountArg.getValue() << std::endl;
-        runProfiling(run, fcountArg.getValue(), lcountArg.getValue());
-        // The profiling engine stays alive and the log stays open.
+        std::cout << "Running in profiling mode " << fcountArg.getValue().value << "*"
+                  << lcountArg.getValue().value << std::endl;
+        runProfiling(run, fcountArg.getValue().value, lcountArg.getValue().value);
+        // The log stays open (it is closed when the process ends).
         return;
     }
 
@@ -194,8 +237,8 @@ void Server::start(int argc, char** argv) {
         start = DateTime(startArg.getValue());
         startIsModelTime = false;
     } else if (mstartArg.isSet()) {
-        if (!(mstartArg.getValue() >= 0.0)) fail(cmd, "Start time < 0.0");
-        start = DateTime(mstartArg.getValue());
+        if (!(mstartArg.getValue().value >= 0.0)) fail(cmd, "Start time < 0.0");
+        start = DateTime(mstartArg.getValue().value);
         startIsModelTime = true;
     } else {
         fail(cmd, "Missing argument starttime.");
@@ -211,7 +254,7 @@ void Server::start(int argc, char** argv) {
             if (!DateTime::Check(stopArg.getValue())) fail(cmd, "Format of stoptime invalid.");
             stop = DateTime(stopArg.getValue());
         } else if (mstopArg.isSet()) {
-            stop = DateTime(mstopArg.getValue());
+            stop = DateTime(mstopArg.getValue().value);
             if ((mode == 1 && stop < start) || (mode == 0 && stop <= start)) {
                 fail(cmd, "Stop time < Start time.");
             }
@@ -220,14 +263,23 @@ void Server::start(int argc, char** argv) {
         }
 
         if (secmaxArg.isSet()) {
-            secmax = secmaxArg.getValue() == 0 ? std::numeric_limits<std::uint32_t>::max()
-                                               : secmaxArg.getValue();
+            secmax = secmaxArg.getValue().value == 0 ? std::numeric_limits<std::uint32_t>::max()
+                                               : secmaxArg.getValue().value;
         }
 
         // A transient run keeps one estimate per sampling point; without any
         // point it would have nowhere to put them.
-        if (mode == 0 && nofsamplingArg.getValue() == 0) {
+        if (mode == 0 && nofsamplingArg.getValue().value == 0) {
             fail(cmd, "Number of sampling points must be > 0.");
+        }
+        if (mode == 0 && nofsamplingArg.getValue().value > kMaxSamplingPoints) {
+            fail(cmd, "Number of sampling points must be <= " + std::to_string(kMaxSamplingPoints) + ".");
+        }
+        // Outside the table every interval would be zero wide, and every
+        // measure precise at once.
+        const double confidence = confidenceArg.getValue().value;
+        if (!(confidence >= kMinConfidence && confidence <= kMaxConfidence)) {
+            fail(cmd, "Confidence must be >= 80.0 and <= 99.8.");
         }
 
         buildNet();
@@ -237,7 +289,7 @@ void Server::start(int argc, char** argv) {
         int nofSampling = 1;
         double samplingInterval = 0.0;
         if (mode == 0) {
-            nofSampling = static_cast<int>(nofsamplingArg.getValue());
+            nofSampling = static_cast<int>(nofsamplingArg.getValue().value);
             const double d = stop.FullDateTime() - start.FullDateTime();
             if (!(d > 0)) {
                 std::cout << "Stop time of simulation must be after the start time." << std::endl;
@@ -246,7 +298,7 @@ void Server::start(int argc, char** argv) {
             samplingInterval = d / 100;
         }
 
-        alpha = 1 - confidenceArg.getValue() / 100;
+        alpha = 1 - confidence / 100;
         runSimulation(run, start, stop, nofSampling, samplingInterval);
     } else {
         // Token game: the stop-time options are not read.
@@ -274,6 +326,10 @@ void Server::runProfiling(const RunOptions& run, int fcount, int lcount) {
     Performance* profiling = new Performance(&net, run.netname, run.displayAddress, profilingStart, fcount, lcount);
     simulation = profiling;
     profiling->run();
+    // Released like the other engines, so that the front end receives the
+    // end of the stream ("EXIT;0") and the connection is closed in order.
+    delete profiling;
+    simulation = nullptr;
 }
 
 void Server::runSimulation(const RunOptions& run, const DateTime& start, const DateTime& stop,
@@ -290,13 +346,17 @@ void Server::runSimulation(const RunOptions& run, const DateTime& start, const D
         default: simulation->run_restart(alpha, run.repeats, run.thrmin, run.thrmax, run.thrnumber); break;
     }
     simulation->shutdown();
+    resultFileLost = !simulation->resultFileWritten();
     delete simulation;
     simulation = nullptr;
 }
 
 void Server::runTokenGame(const RunOptions& run, const DateTime& start) {
-    // The token game comes with the result port and its command protocol;
-    // until then the mode ends after announcing its run.
-    (void)run;
-    (void)start;
+    TokenGame* game = new TokenGame(&net, run.netname, run.displayAddress, start);
+    simulation = game;
+    game->run();
+    game->shutdown();
+    tokenGameUnserved = game->connectionFailed();
+    delete game;
+    simulation = nullptr;
 }

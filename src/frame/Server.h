@@ -26,6 +26,13 @@ public:
     // without its extension, or the whole text when it has no directory.
     static std::string netNameFromPath(const std::string& path);
 
+    // True when a run ended without writing "results.log" (reported on
+    // standard error); the program then ends with exit status 1.
+    bool resultFileFailed() const { return resultFileLost; }
+    // True when the token game could not listen or accept its front end;
+    // the program then ends with exit status 1.
+    bool tokenGameFailed() const { return tokenGameUnserved; }
+
 private:
     // The option values a run needs besides the time window.
     struct RunOptions {
@@ -66,4 +73,6 @@ private:
     // The profiling engine keeps a reference to its start time, and is left
     // alive after its run: its start lives here.
     DateTime profilingStart;
+    bool resultFileLost = false;
+    bool tokenGameUnserved = false;
 };

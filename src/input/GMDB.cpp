@@ -1,6 +1,8 @@
 #include "input/GMDB.h"
 
 #include <cctype>
+#include <climits>
+#include <cstdint>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -31,7 +33,42 @@ std::string formatFloat(double value) {
     return buf;
 }
 
-std::string quoted(const char* text) { return text == nullptr ? "NULL" : "\"" + std::string(text) + "\""; }
+// A text as a MariaDB string literal between double quotes: a backslash
+// inside is escaped and a double quote doubled, so that any text is stored
+// as given and never ends the literal early.
+std::string quotedText(const std::string& text) {
+    std::string literal = "\"";
+    for (char c : text) {
+        if (c == '\\') literal += "\\\\";
+        else if (c == '"') literal += "\"\"";
+        else literal += c;
+    }
+    return literal + "\"";
+}
+
+std::string quoted(const char* text) { return text == nullptr ? "NULL" : quotedText(text); }
+
+// A value in an ODBC connection string: as it is, or braced with every
+// closing brace doubled when it holds a character that would end or
+// change it. (The MariaDB driver reads the keys after a braced value
+// unreliably, so plain values stay plain and the time-outs come first.)
+std::string connectionValue(const char* text) {
+    const std::string plain = orEmpty(text);
+    if (plain.find_first_of(";{}=") == std::string::npos && (plain.empty() || (plain.front() != ' ' && plain.back() != ' ')))
+        return plain;
+    std::string value = "{";
+    for (char c : plain) {
+        value += c;
+        if (c == '}') value += '}';
+    }
+    return value + "}";
+}
+
+// Seconds a connection attempt may wait for the server: for the TCP
+// connection and the server's greeting (a server that accepts and never
+// answers costs this long), and for each later read or write.
+constexpr int kConnectTimeoutSeconds = 5;
+constexpr int kReadTimeoutSeconds = 10;
 
 std::string boolText(bool value) { return value ? "\"True\"" : "\"False\""; }
 
@@ -129,6 +166,55 @@ void writeFile(const std::string& path, const std::string& content, const char* 
     if (std::fclose(f) != 0 || written < content.size()) std::cout << "Error in writing the file" << std::endl;
 }
 
+// The range of an integer C type; false for the other types.
+bool integerRange(SQLSMALLINT cType, long long& low, long long& high) {
+    switch (cType) {
+    case SQL_C_SLONG: case SQL_C_LONG: low = INT32_MIN; high = INT32_MAX; return true;
+    case SQL_C_ULONG: low = 0; high = UINT32_MAX; return true;
+    case SQL_C_SSHORT: case SQL_C_SHORT: low = INT16_MIN; high = INT16_MAX; return true;
+    case SQL_C_USHORT: low = 0; high = UINT16_MAX; return true;
+    case SQL_C_STINYINT: case SQL_C_TINYINT: low = INT8_MIN; high = INT8_MAX; return true;
+    case SQL_C_UTINYINT: low = 0; high = UINT8_MAX; return true;
+    default: return false;
+    }
+}
+
+// Reads column `column` of the current row into `buffer` (`size` bytes) as
+// `cType`; a NULL leaves the buffer as it was. An integer is read as 64 bits
+// and checked against its type, because the driver cuts a wider value
+// silently. False with `problem` set when the value cannot be had or does
+// not fit.
+bool readColumnValue(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, void* buffer, SQLLEN size,
+                     std::string& problem) {
+    SQLLEN indicator = 0;
+    long long low = 0, high = 0;
+    if (!integerRange(cType, low, high)) {
+        if (SQL_SUCCEEDED(SQLGetData(stmt, column, cType, buffer, size, &indicator))) return true;
+        problem = GMDB::statementDiagnostic(stmt);
+        return false;
+    }
+    SQLBIGINT value = 0;
+    if (!SQL_SUCCEEDED(SQLGetData(stmt, column, SQL_C_SBIGINT, &value, sizeof value, &indicator))) {
+        problem = GMDB::statementDiagnostic(stmt);
+        return false;
+    }
+    if (indicator == SQL_NULL_DATA) return true;
+    if (value < low || value > high) {
+        problem = "the value " + std::to_string(value) + " does not fit";
+        return false;
+    }
+    unsigned char* out = static_cast<unsigned char*>(buffer);
+    switch (cType) {
+    case SQL_C_SLONG: case SQL_C_LONG: { const std::int32_t v = static_cast<std::int32_t>(value); std::memcpy(out, &v, sizeof v); break; }
+    case SQL_C_ULONG: { const std::uint32_t v = static_cast<std::uint32_t>(value); std::memcpy(out, &v, sizeof v); break; }
+    case SQL_C_SSHORT: case SQL_C_SHORT: { const std::int16_t v = static_cast<std::int16_t>(value); std::memcpy(out, &v, sizeof v); break; }
+    case SQL_C_USHORT: { const std::uint16_t v = static_cast<std::uint16_t>(value); std::memcpy(out, &v, sizeof v); break; }
+    case SQL_C_STINYINT: case SQL_C_TINYINT: { const std::int8_t v = static_cast<std::int8_t>(value); std::memcpy(out, &v, sizeof v); break; }
+    default: { const std::uint8_t v = static_cast<std::uint8_t>(value); std::memcpy(out, &v, sizeof v); break; }
+    }
+    return true;
+}
+
 std::string selectById(const char* table, const char* column, const char* idName, int id) {
     return std::string("SELECT ") + orEmpty(column) + " FROM " + orEmpty(table) + " WHERE " + idName + " = " +
            std::to_string(id);
@@ -147,6 +233,17 @@ std::string GMDB::odbcIniPath() { return iniPath(); }
 std::string GMDB::lcase(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
+}
+
+std::string GMDB::statementDiagnostic(SQLHSTMT stmt) {
+    SQLCHAR state[6] = {0};
+    SQLINTEGER native = 0;
+    SQLCHAR message[kBufferSize] = {0};
+    SQLSMALLINT length = 0;
+    if (!SQL_SUCCEEDED(SQLGetDiagRec(SQL_HANDLE_STMT, stmt, 1, state, &native, message, kBufferSize, &length)))
+        return std::string();
+    message[kBufferSize - 1] = 0;
+    return std::string(reinterpret_cast<const char*>(message)) + " (" + std::to_string(native) + ")";
 }
 
 void GMDB::printDiagnostic(SQLHSTMT stmt) {
@@ -195,7 +292,7 @@ bool GMDB::DBConnect(const char* dsn, const char* user, const char* password) {
         V_OD_Env = SQL_NULL_HENV;
         return false;
     }
-    SQLSetConnectAttr(V_OD_hdbc, SQL_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(5), 0);
+    SQLSetConnectAttr(V_OD_hdbc, SQL_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(kConnectTimeoutSeconds), 0);
 
     std::cout << "the following DSNs are available:" << std::endl;
     SQLCHAR name[kBufferSize];
@@ -218,9 +315,16 @@ bool GMDB::DBConnect(const char* dsn, const char* user, const char* password) {
 
     std::cout << "trying to connect to DSN=" << orEmpty(dsn) << ", USER=" << orEmpty(user)
               << ", PASS=" << orEmpty(password) << std::endl;
-    rc = SQLConnect(V_OD_hdbc, reinterpret_cast<SQLCHAR*>(const_cast<char*>(orEmpty(dsn))), SQL_NTS,
-                    reinterpret_cast<SQLCHAR*>(const_cast<char*>(orEmpty(user))), SQL_NTS,
-                    reinterpret_cast<SQLCHAR*>(const_cast<char*>(orEmpty(password))), SQL_NTS);
+    // The login time-out does not reach the MariaDB driver's wait for the
+    // server's greeting; its own time-outs, which only a connection string
+    // can set, bound the connection and every read and write.
+    std::string connection = "CONN_TIMEOUT=" + std::to_string(kConnectTimeoutSeconds) +
+                             ";READ_TIMEOUT=" + std::to_string(kReadTimeoutSeconds) +
+                             ";WRITE_TIMEOUT=" + std::to_string(kReadTimeoutSeconds) + ";DSN=" + connectionValue(dsn) +
+                             ";UID=" + connectionValue(user) + ";PWD=" + connectionValue(password);
+    SQLSMALLINT completedLength = 0;
+    rc = SQLDriverConnect(V_OD_hdbc, nullptr, reinterpret_cast<SQLCHAR*>(&connection[0]), SQL_NTS, nullptr, 0,
+                          &completedLength, SQL_DRIVER_NOPROMPT);
     if (SQL_SUCCEEDED(rc)) {
         std::cout << "connection established!" << std::endl;
         return true;
@@ -366,7 +470,7 @@ bool GMDB::DBCreateMarking(marking_description* d) {
     if (!AllocateStatementHandle(&stmt)) return false;
 
     const std::string m = std::to_string(static_cast<long long>(highest) + 1);
-    std::string statement = "INSERT INTO markings (id, name) values(" + m + ", \"" + d->markingname + "\")";
+    std::string statement = "INSERT INTO markings (id, name) values(" + m + ", " + quotedText(d->markingname) + ")";
     if (!SQLQuery(&stmt, statement.c_str())) {
         std::cout << "Couldn't insert new marking '" << d->markingname << "'" << std::endl;
         freeStatement(stmt);
@@ -381,7 +485,7 @@ bool GMDB::DBCreateMarking(marking_description* d) {
     for (std::size_t k = 0; k < d->placenames.size(); ++k) {
         const std::string& place = d->placenames[k];
         statement =
-            "INSERT INTO " + m + "_places (id, name) values(" + std::to_string(k + 1) + ", \"" + place + "\")";
+            "INSERT INTO " + m + "_places (id, name) values(" + std::to_string(k + 1) + ", " + quotedText(place) + ")";
         if (!SQLQuery(&stmt, statement.c_str()))
             std::cout << "Couldn't store place '" << place << "' in table " << m << "_places" << std::endl;
     }
@@ -457,32 +561,52 @@ bool GMDB::DBReadTokens(int marking, const char* typeName, std::vector<attr_name
     // bytes, never into the next column or past the block.
     const std::size_t stride = kBufferSize + 8;
     std::vector<unsigned char> buffers(n * stride, 0);
-    std::vector<SQLLEN> indicators(n + 2, 0);
     SQLUINTEGER tokenId = 0;
     char placeName[kBufferSize + 8] = {0};
-
-    for (std::size_t k = 0; k < n; ++k) {
-        const SQLSMALLINT cType = requested[k] != nullptr ? requested[k]->sql_c_type : SQL_C_CHAR;
-        SQLRETURN rc = SQLBindCol(stmt, static_cast<SQLUSMALLINT>(k + 1), cType, &buffers[k * stride],
-                                  kBufferSize, &indicators[k]);
-        if (!SQL_SUCCEEDED(rc)) {
-            std::cout << "SQLBindCol failed: column " << (k + 1) << " type=" << cType << std::endl;
-            printDiagnostic(stmt);
-            freeStatement(stmt);
-            return false;
-        }
-    }
-    SQLBindCol(stmt, static_cast<SQLUSMALLINT>(n + 1), SQL_C_ULONG, &tokenId, sizeof tokenId, &indicators[n]);
-    SQLBindCol(stmt, static_cast<SQLUSMALLINT>(n + 2), SQL_C_CHAR, placeName, kBufferSize, &indicators[n + 1]);
 
     const std::string statement = readTokensStatement(marking, typeName, requested);
     if (!SQLQuery(&stmt, statement.c_str())) {
         freeStatement(stmt);
         return false;
     }
+    // The columns are read one by one (SQLGetData) rather than bound: a value
+    // that does not fit its C type (a BIGINT beyond an int attribute) then
+    // fails that one column, and the row is reported and skipped while the
+    // reading goes on. The buffers keep the values of the last row taken,
+    // so that a NULL column reads as in the row before.
+    std::vector<unsigned char> taken = buffers;
+    std::size_t row = 0;
     SQLRETURN rc;
     while (SQL_SUCCEEDED(rc = SQLFetch(stmt))) {
+        ++row;
+        std::string badColumn;
+        std::string problem;
+        for (std::size_t k = 0; k < n && badColumn.empty(); ++k) {
+            const SQLSMALLINT cType = requested[k] != nullptr ? requested[k]->sql_c_type : SQL_C_CHAR;
+            if (!readColumnValue(stmt, static_cast<SQLUSMALLINT>(k + 1), cType, &buffers[k * stride], kBufferSize,
+                                 problem))
+                badColumn = requested[k] != nullptr ? requested[k]->name : std::string();
+        }
+        tokenId = 0;
+        placeName[0] = 0;
+        std::string idProblem;
+        const bool idRead = readColumnValue(stmt, static_cast<SQLUSMALLINT>(n + 1), SQL_C_ULONG, &tokenId,
+                                            sizeof tokenId, idProblem);
+        if (badColumn.empty() && !idRead) {
+            badColumn = "id";
+            problem = idProblem;
+        }
+        SQLLEN placeIndicator = 0;
+        SQLGetData(stmt, static_cast<SQLUSMALLINT>(n + 2), SQL_C_CHAR, placeName, kBufferSize, &placeIndicator);
         placeName[kBufferSize - 1] = 0;
+        if (!badColumn.empty()) {
+            std::cout << "Could not read row " << row << " (token " << (idRead ? std::to_string(tokenId) : "?")
+                      << " of place '" << placeName << "'): column " << badColumn << ": " << problem
+                      << "; the token is skipped." << std::endl;
+            buffers = taken;
+            continue;
+        }
+        taken = buffers;
         auto* description = new token_description;
         description->id = static_cast<int>(tokenId);
         description->place_name = placeName;
@@ -498,12 +622,13 @@ bool GMDB::DBReadTokens(int marking, const char* typeName, std::vector<attr_name
         }
         result->token_descriptions.push_back(description);
     }
-    // A row that cannot be fetched ends the reading; the rows before it stay
-    // in the result.
+    // A row that cannot be fetched at all ends the reading; the rows before
+    // it stay in the result.
     if (rc != SQL_NO_DATA) {
         std::cout << "SQLFetch failed: " << statement << std::endl;
         std::cout << "Error in Fetch " << rc << std::endl;
         printDiagnostic(stmt);
+        std::cout << "The rows after row " << row << " were not read." << std::endl;
         freeStatement(stmt);
         return false;
     }

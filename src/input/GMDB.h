@@ -5,7 +5,8 @@
 //
 // Every operation reports failures on standard output and by its result;
 // nothing throws. A statement handle is taken for one operation and released
-// by it. Table and column names are put into the statements as given.
+// by it. Table and column names are put into the statements as given; text
+// values are escaped, so that any text is stored as given.
 #include <sql.h>
 #include <sqlext.h>
 
@@ -28,6 +29,7 @@ public:
     // Connects to a data source. Prints the data sources that the driver
     // manager knows and the connection attempt. False when already connected
     // (without output) or when the connection fails (nothing is kept then).
+    // A server that does not answer is given up after a few seconds.
     bool DBConnect(const char* dsn, const char* user, const char* password);
     // Disconnects and releases both handles; does nothing when not connected.
     void DBCloseConnect();
@@ -41,6 +43,9 @@ public:
     // (SQL_C_CHAR gives the long character type; the integer C types give
     // the integer type of matching width and signedness).
     bool SQLGetTypeName(SQLSMALLINT cType, std::string& name);
+    // The driver's first message on a statement: message, " (", native
+    // code, ")"; empty when it has none.
+    static std::string statementDiagnostic(SQLHSTMT stmt);
     // `text` with every character lower-cased.
     static std::string lcase(std::string text);
 
@@ -52,9 +57,10 @@ public:
     // type `typeName` in marking `marking`, with one token_attribute per
     // requested attribute (raw column buffer, see token_attribute).
     // The column buffers are reused from row to row: a NULL column keeps the
-    // value of the previous row (zero bytes on the first row). False when the
-    // statement fails, or when a row cannot be fetched (the rows before it
-    // stay in `result`, which the caller deletes in any case).
+    // value of the previous row (zero bytes on the first row). A row with a
+    // value that does not fit its C type is reported and skipped. False when
+    // the statement fails, or when a row cannot be fetched (the rows before
+    // it stay in `result`, which the caller deletes in any case).
     bool DBReadTokens(int marking, const char* typeName, std::vector<attr_name_type_info*>* attributes,
                       token_description_list* result);
     // Appends one marking_info per row of markings to `list`.

@@ -1,13 +1,16 @@
 #include "input/XmlMarking.h"
 
+#include <cstddef>
 #include <cstdlib>
 #include <iostream>
 #include <limits>
 
 #include <xercesc/dom/DOM.hpp>
+#include <xercesc/framework/MemoryManager.hpp>
 #include <xercesc/parsers/XercesDOMParser.hpp>
 #include <xercesc/sax/HandlerBase.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
+#include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLString.hpp>
 
@@ -21,6 +24,72 @@ const char* const kMarkingFile = "marking.xml";
 // few for a document built to exhaust memory by nested entities.
 const XMLSize_t kEntityExpansionLimit = 10000;
 
+// The memory one reading of the file may take, document included. A marking
+// of a few MB fits many times over; a small file whose entities expand to
+// hundreds of MB (few references, each to a large entity) ends at this
+// bound instead of exhausting the machine.
+const XMLSize_t kParseMemoryLimit = XMLSize_t(64) << 20;
+
+// Gives the parser memory up to a budget; beyond it, an allocation fails as
+// Xerces' own allocations fail when the system has no memory left. The
+// blocks still held when the manager goes are released: Xerces loses a block
+// when it cannot open the file as a stream (a directory named marking.xml).
+class BoundedMemory : public xml::MemoryManager {
+public:
+    explicit BoundedMemory(XMLSize_t limit) : limit_(limit) {}
+    ~BoundedMemory() override {
+        while (first_ != nullptr) {
+            Block* next = first_->next;
+            std::free(first_);
+            first_ = next;
+        }
+    }
+    BoundedMemory(const BoundedMemory&) = delete;
+    BoundedMemory& operator=(const BoundedMemory&) = delete;
+
+    xml::MemoryManager* getExceptionMemoryManager() override { return xml::XMLPlatformUtils::fgMemoryManager; }
+
+    void* allocate(XMLSize_t size) override {
+        if (size > limit_ - used_) {
+            exceeded_ = true;
+            throw xml::OutOfMemoryException();
+        }
+        auto* block = static_cast<Block*>(std::malloc(sizeof(Block) + size));
+        if (block == nullptr) throw xml::OutOfMemoryException();
+        block->size = size;
+        block->previous = nullptr;
+        block->next = first_;
+        if (first_ != nullptr) first_->previous = block;
+        first_ = block;
+        used_ += size;
+        return block + 1;
+    }
+
+    void deallocate(void* p) override {
+        if (p == nullptr) return;
+        Block* block = static_cast<Block*>(p) - 1;
+        if (block->previous != nullptr) block->previous->next = block->next;
+        else first_ = block->next;
+        if (block->next != nullptr) block->next->previous = block->previous;
+        used_ -= block->size;
+        std::free(block);
+    }
+
+    bool exceeded() const { return exceeded_; }
+
+private:
+    // In front of every block given out, which stays aligned for every type.
+    struct alignas(std::max_align_t) Block {
+        Block* previous;
+        Block* next;
+        XMLSize_t size;
+    };
+    const XMLSize_t limit_;
+    XMLSize_t used_ = 0;
+    Block* first_ = nullptr;
+    bool exceeded_ = false;
+};
+
 // A Xerces text in the local code page.
 std::string toLocal(const XMLCh* text) {
     if (text == nullptr) return std::string();
@@ -28,6 +97,23 @@ std::string toLocal(const XMLCh* text) {
     std::string result = local != nullptr ? local : "";
     xml::XMLString::release(&local);
     return result;
+}
+
+// The ASCII characters of a text, without the transcoders.
+std::string asciiText(const XMLCh* text) {
+    std::string message;
+    for (const XMLCh* c = text; c != nullptr && *c != 0; ++c) message += *c < 128 ? static_cast<char>(*c) : '?';
+    return message;
+}
+
+// The text of an exception. Its transcoding may fail like the parse did
+// (no memory left): the ASCII characters are kept then.
+std::string messageText(const XMLCh* text) {
+    try {
+        return toLocal(text);
+    } catch (...) {
+        return asciiText(text);
+    }
 }
 
 // A Xerces copy of a local text, released with the object.
@@ -56,13 +142,63 @@ void initializeXerces() {
     try {
         xml::XMLPlatformUtils::Initialize("en_US");
     } catch (const xml::XMLException& e) {
-        // The transcoders may be unusable now: keep the message's ASCII.
-        std::string message;
-        for (const XMLCh* c = e.getMessage(); c != nullptr && *c != 0; ++c)
-            message += *c < 128 ? static_cast<char>(*c) : '?';
-        fail("Error during initialization! :", message);
+        // The transcoders may be unusable now.
+        fail("Error during initialization! :", asciiText(e.getMessage()));
     }
     initialized = true;
+}
+
+} // namespace
+
+namespace {
+
+// Parses the file and visits the matching elements. Every exception of the
+// library, out of memory included, is turned into the one line that ends
+// the program; that line is returned, empty when all went well. The parser
+// and its document are gone when this returns.
+std::string readTokens(const std::string& placeName, const std::function<void(xml::DOMElement*)>& visit) {
+    BoundedMemory memory(kParseMemoryLimit);
+    try {
+        // The handler and the security manager must outlive the parser.
+        xml::HandlerBase errorHandler;
+        xml::SecurityManager security;
+        security.setEntityExpansionLimit(kEntityExpansionLimit);
+        xml::XercesDOMParser parser(nullptr, &memory);
+        parser.setErrorHandler(&errorHandler);
+        parser.setLoadExternalDTD(false);
+        parser.setDisableDefaultEntityResolution(true);
+        parser.setSecurityManager(&security);
+        parser.parse(kMarkingFile);
+
+        xml::DOMDocument* document = parser.getDocument();
+        // An element without a "place" attribute reads as the empty text,
+        // which names no place.
+        if (document == nullptr || placeName.empty()) return std::string();
+        const XmlText tokenTag("token");
+        const XmlText placeAttribute("place");
+        const XmlText wanted(placeName.c_str());
+        xml::DOMNodeList* tokens = document->getElementsByTagName(tokenTag.get());
+        const XMLSize_t count = tokens->getLength();
+        for (XMLSize_t i = 0; i < count; ++i) {
+            auto* element = static_cast<xml::DOMElement*>(tokens->item(i));
+            if (xml::XMLString::equals(element->getAttribute(placeAttribute.get()), wanted.get())) visit(element);
+        }
+        return std::string();
+    } catch (const xml::OutOfMemoryException& e) {
+        std::string line = "Xerces XML Exception message is: " + messageText(e.getMessage());
+        if (memory.exceeded())
+            line += " (" + std::string(kMarkingFile) + " needs more than " + std::to_string(kParseMemoryLimit >> 20) +
+                    " MB once its entities are expanded)";
+        return line;
+    } catch (const xml::XMLException& e) {
+        return "Xerces XML Exception message is: " + messageText(e.getMessage());
+    } catch (const xml::DOMException& e) {
+        return "Xerces DOM Exception message is: " + messageText(e.getMessage());
+    } catch (const xml::SAXException& e) {
+        return "Xerces SAX Exception message is: " + messageText(e.getMessage());
+    } catch (...) {
+        return "Xerces Unexpected Exception ";
+    }
 }
 
 } // namespace
@@ -70,43 +206,14 @@ void initializeXerces() {
 void XmlMarking::forEachToken(const std::string& placeName,
                               const std::function<void(xml::DOMElement*)>& visit) {
     initializeXerces();
-
-    // The handler and the security manager must outlive the parser.
-    xml::HandlerBase errorHandler;
-    xml::SecurityManager security;
-    security.setEntityExpansionLimit(kEntityExpansionLimit);
-    xml::XercesDOMParser parser;
-    parser.setErrorHandler(&errorHandler);
-    parser.setLoadExternalDTD(false);
-    parser.setDisableDefaultEntityResolution(true);
-    parser.setSecurityManager(&security);
-
+    std::string failure;
     try {
-        parser.parse(kMarkingFile);
-    } catch (const xml::XMLException& e) {
-        fail("Xerces XML Exception message is: ", toLocal(e.getMessage()));
-    } catch (const xml::DOMException& e) {
-        fail("Xerces DOM Exception message is: ", toLocal(e.getMessage()));
-    } catch (const xml::SAXException& e) {
-        fail("Xerces SAX Exception message is: ", toLocal(e.getMessage()));
+        failure = readTokens(placeName, visit);
     } catch (...) {
-        std::cout << "Xerces Unexpected Exception \n" << std::flush;
-        std::exit(1);
+        // No memory left even for the message.
+        failure = "Xerces Unexpected Exception ";
     }
-
-    xml::DOMDocument* document = parser.getDocument();
-    // An element without a "place" attribute reads as the empty text, which
-    // names no place.
-    if (document == nullptr || placeName.empty()) return;
-    const XmlText tokenTag("token");
-    const XmlText placeAttribute("place");
-    const XmlText wanted(placeName.c_str());
-    xml::DOMNodeList* tokens = document->getElementsByTagName(tokenTag.get());
-    const XMLSize_t count = tokens->getLength();
-    for (XMLSize_t i = 0; i < count; ++i) {
-        auto* element = static_cast<xml::DOMElement*>(tokens->item(i));
-        if (xml::XMLString::equals(element->getAttribute(placeAttribute.get()), wanted.get())) visit(element);
-    }
+    if (!failure.empty()) fail("", failure);
 }
 
 std::string XmlMarking::attribute(const xml::DOMElement* element, const char* name) {

@@ -1,17 +1,19 @@
 #include "net/NetClass.h"
 
+#include <algorithm>
 #include <iostream>
 
+#include "base/PrintableText.h"
 #include "net/Place.h"
 #include "net/Transition.h"
 #include "stats/MeasureObj.h"
 
 NetClass::NetClass() {}
 
-// Only the newest generation is reachable through the maps; earlier
-// generations of a rebuilt net stay alive until the net goes. All
-// transitions go before any place, because the places release the tokens
-// and the measures.
+// Only the newest generation is reachable through the maps; the earlier
+// generations that are kept stay alive until the net goes. All transitions
+// go before any place, because the places release the tokens and the
+// measures.
 NetClass::~NetClass() {
     for (auto& entry : transitions) delete entry.second;
     for (Transition* t : retiredTransitions) delete t;
@@ -53,16 +55,18 @@ void NetClass::linkOutOfTransition(Transition* t, Place* p, int multiplicity) {
     p->addInTransition(t, multiplicity);
 }
 
-Place* NetClass::getPlace(const char* name) {
+Place* NetClass::getPlace(const char* name) { return getPlace(std::string(name)); }
+
+// Names may come from a network peer (the token game): the message must not
+// carry its control characters to the console.
+Place* NetClass::getPlace(const std::string& name) {
     auto it = places.find(name);
     if (it == places.end()) {
-        std::cout << "Couldn't find Place: " << name << std::endl;
+        std::cout << "Couldn't find Place: " << printableText(name) << std::endl;
         return nullptr;
     }
     return it->second;
 }
-
-Place* NetClass::getPlace(const std::string& name) { return getPlace(name.c_str()); }
 
 Place* NetClass::getPlace(const PlaceIdentMap& map, const char* key) {
     auto it = map.find(key);
@@ -79,10 +83,12 @@ Place* NetClass::getPlace(int id) {
     return nullptr;
 }
 
-Transition* NetClass::getTransition(const char* name) {
+Transition* NetClass::getTransition(const char* name) { return getTransition(std::string(name)); }
+
+Transition* NetClass::getTransition(const std::string& name) {
     auto it = transitions.find(name);
     if (it == transitions.end()) {
-        std::cout << "Couldn't find Transition: " << name << std::endl;
+        std::cout << "Couldn't find Transition: " << printableText(name) << std::endl;
         return nullptr;
     }
     return it->second;
@@ -104,12 +110,29 @@ std::string NetClass::writeMaps() const {
 
 void NetClass::storeMeasureList() { storedMeasureList = measureList; }
 
-// Forgets the current generation without deleting it: the stored measures
-// stay valid and are evaluated again after the rebuild.
+bool NetClass::countsStoredMeasure() const {
+    for (const auto& entry : places)
+        for (MeasureObj* m : entry.second->getMeasures())
+            if (std::find(storedMeasureList.begin(), storedMeasureList.end(), m) != storedMeasureList.end())
+                return true;
+    return false;
+}
+
+void NetClass::retireGeneration() {
+    if (countsStoredMeasure()) {
+        for (auto& entry : places) retiredPlaces.push_back(entry.second);
+        for (auto& entry : transitions) retiredTransitions.push_back(entry.second);
+        return;
+    }
+    for (auto& entry : transitions) delete entry.second;
+    for (auto& entry : places) delete entry.second;
+}
+
+// Ends the current generation; the stored measures stay valid and are
+// evaluated again after the rebuild.
 void NetClass::clearMaps() {
     storeMeasureList();
-    for (auto& entry : places) retiredPlaces.push_back(entry.second);
-    for (auto& entry : transitions) retiredTransitions.push_back(entry.second);
+    retireGeneration();
     places.clear();
     transitions.clear();
     measureList.clear();

@@ -40,11 +40,14 @@ public:
     void linkOutOfTransition(Transition* t, Place* p, int multiplicity);
 
     Place* getPlace(const char* name);
+    // The whole text is the name (a NUL byte in it does not end it); the
+    // message shows control characters escaped.
     Place* getPlace(const std::string& name);
     Place* getPlace(const PlaceIdentMap& places, const char* key);
     Place* getPlace(const PlaceIdentMap* places, const char* key) { return getPlace(*places, key); }
     Place* getPlace(int id);
     Transition* getTransition(const char* name);
+    Transition* getTransition(const std::string& name);
     Transition* getTransition(int id);
 
     // A by-name place look-up for code that reads the same place at every
@@ -83,8 +86,16 @@ private:
     std::list<MeasureObj*> measureList;
     std::list<MeasureObj*> storedMeasureList;
     Simulation* simulation = nullptr;
-    // Earlier generations of a rebuilt net: unreachable through the maps, but
-    // alive (their measures may still be evaluated) until the net goes.
+    // Takes the current generation out of the maps: it is kept while its
+    // places count a measure of storedMeasureList (that measure is evaluated
+    // again after the rebuild, and its last place deletes it), else deleted
+    // at once.
+    void retireGeneration();
+    bool countsStoredMeasure() const;
+
+    // The earlier generations that are kept: unreachable through the maps,
+    // but alive until the net goes. A run of many replications keeps only
+    // the first build here, whatever its length.
     std::vector<Place*> retiredPlaces;
     std::vector<Transition*> retiredTransitions;
     // Starts at 1 so that a fresh PlaceCache never matches.

@@ -78,6 +78,15 @@ public:
     void removeBinding(Binding* b, bool notify);
     Binding* getNextEvent() const { return bindings.empty() ? nullptr : bindings.front(); }
     EventSet& getEvents() { return bindings; }
+    // Gives the pending event `b` a new time, now plus a fresh delay sample
+    // (Binding::updateTime), and puts it back in order. The token game uses
+    // it for events that a jump of the clock has left in the past.
+    void retimeEvent(Binding* b, const DateTime& now) {
+        bindings.erase(b);
+        b->updateTime(now);
+        bindings.insert(b);
+        publishFirstEvent();
+    }
     void addTimeguardBinding(const DateTime& time);
     bool convertTimeguardBinding(Binding* b);
     // hasTimeguard() is a fixed property of the generated class, asked once

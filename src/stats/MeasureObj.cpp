@@ -8,25 +8,6 @@
 #include "random/Quantiles.h"
 
 // ---------------------------------------------------------------------------
-// SampleBlock
-
-void SampleBlock::push_back(double x) {
-    ++n;
-    last = x;
-    // The plain sum in sample order gives the mean exactly as summing the
-    // stored samples would.
-    total += x;
-    if (total != 0.0) allZero = false;
-    // Welford's update of the sum of squared deviations: stable for long
-    // runs, and exact for small integer samples.
-    const double delta = x - runningMean;
-    runningMean += delta / static_cast<double>(n);
-    m2 += delta * (x - runningMean);
-}
-
-void SampleBlock::clear() { *this = SampleBlock(); }
-
-// ---------------------------------------------------------------------------
 // EstimateList
 
 void EstimateList::push_back(double v) {
@@ -61,7 +42,7 @@ void MeasureObj::prepareSampling(int points) {
     const std::size_t count = points > 0 ? static_cast<std::size_t>(points) : 0;
     // Stationary runs append to the first block whatever the number of
     // sampling points, so there is always at least one.
-    SampleBlocks.assign(std::max<std::size_t>(count, 1), SampleBlock());
+    SampleBlocks.assign(std::max<std::size_t>(count, 1), GroupedBatches());
     mean_transient.assign(count, 0.0);
     m2.assign(count, 0.0);
     s_iter = 0;
@@ -82,6 +63,46 @@ void MeasureObj::restartAnalysis(bool keepAllEstimates) {
     m_iter = d_iter = v_iter = e_iter = 0;
     mean_transient_iter = 0;
     m2_iter = 0;
+}
+
+MeasureObj::TransientEstimates MeasureObj::saveTransientEstimates() const {
+    TransientEstimates saved;
+    saved.averagedMean = AveragedMean;
+    saved.variance = Variance;
+    saved.deltaX = DeltaX;
+    saved.epsilon = Epsilon;
+    saved.m_iter = m_iter;
+    saved.d_iter = d_iter;
+    saved.v_iter = v_iter;
+    saved.e_iter = e_iter;
+    saved.meanTransient = mean_transient;
+    saved.m2 = m2;
+    saved.meanTransientIter = mean_transient_iter;
+    saved.m2Iter = m2_iter;
+    saved.precPortion = PrecPortion;
+    saved.precisionReached = precision_reached;
+    saved.abovePrecision = above_precision;
+    saved.settled = settled;
+    return saved;
+}
+
+void MeasureObj::restoreTransientEstimates(const TransientEstimates& saved) {
+    AveragedMean = saved.averagedMean;
+    Variance = saved.variance;
+    DeltaX = saved.deltaX;
+    Epsilon = saved.epsilon;
+    m_iter = saved.m_iter;
+    d_iter = saved.d_iter;
+    v_iter = saved.v_iter;
+    e_iter = saved.e_iter;
+    mean_transient = saved.meanTransient;
+    m2 = saved.m2;
+    mean_transient_iter = saved.meanTransientIter;
+    m2_iter = saved.m2Iter;
+    PrecPortion = saved.precPortion;
+    precision_reached = saved.precisionReached;
+    above_precision = saved.abovePrecision;
+    settled = saved.settled;
 }
 
 bool MeasureObj::makeTransientAnalysis(double& alpha, double x, int a, bool atEnd) {
@@ -110,10 +131,9 @@ bool MeasureObj::makeTransientAnalysis(double& alpha, double x, int a, bool atEn
         const double h = t * std::sqrt(s2) / std::sqrt(k);
         DeltaX.push_back(h);
         Epsilon.push_back(muNew == 0.0 ? 0.0 : h / muNew);
-        // Once precise, a measure keeps its decision: the points after the
-        // deciding one are still estimated in that replication, so that
-        // its results reach the stop time, but they do not decide again.
-        if (atEnd && !precision_reached)
+        // The decision is taken at the replication's last sampling point,
+        // over all its points, and only from the seventh replication on.
+        if (atEnd && !precision_reached && a + 1 >= MIN_REPLICATIONS)
             precision_reached = measure_reached_precision(static_cast<unsigned>(a) + 1u,
                                                           static_cast<unsigned>(AveragedMean.size()), false);
     }
@@ -122,30 +142,35 @@ bool MeasureObj::makeTransientAnalysis(double& alpha, double x, int a, bool atEn
 
 bool MeasureObj::makeStationaryAnalysis(double& alpha, double, double) {
     if (SampleBlocks.empty() || SampleBlocks.front().empty()) return precision_reached;
-    const SampleBlock& block = SampleBlocks.front();
-    const std::size_t n = block.size();
+    const GroupedBatches& batches = SampleBlocks.front();
+    const std::size_t n = batches.size();
 
-    const double mean = block.sum() / static_cast<double>(n);
+    const double mean = batches.mean();
     AveragedMean.push_back(mean);
-    const double variance = n > 1 ? block.squaredDeviations() / static_cast<double>(n - 1) : 0.0;
+    const double variance = batches.batchVariance();
     Variance.push_back(variance);
 
-    // A single sample gives no confidence interval and so no judgement of
+    // A single batch gives no confidence interval and so no judgement of
     // the precision.
-    if (n < 2) return precision_reached;
+    if (batches.groupCount() < 2) return precision_reached;
 
-    const double t = student_distr(static_cast<int>(std::min<std::size_t>(n - 1, 1u << 30)), 1.0 - alpha / 2.0);
-    const double h = std::sqrt(variance) * t / std::sqrt(static_cast<double>(n));
+    const double t = student_distr(static_cast<int>(batches.groupCount() - 1), 1.0 - alpha / 2.0);
+    const double h = t * std::sqrt(variance / static_cast<double>(n));
     DeltaX.push_back(h);
 
+    // The interval is reported from the fifth batch on; the precision is
+    // decided only at the checkpoints, with every group complete (never
+    // below GROUPS batches, too few and possibly correlated to decide on).
+    const bool decisive = batches.atCheckpoint();
     if (mean == 0.0) {
         // A relative half-width means nothing at mean 0: a measure that
         // moves around zero counts as precise, one that never left zero
         // does not.
         Epsilon.push_back(0.0);
-        return !block.allPartialSumsZero();
+        return decisive && !batches.allIntegralsZero();
     }
     Epsilon.push_back(h / mean);
+    if (!decisive) return false;
     precision_reached = measure_reached_precision(static_cast<unsigned>(std::min<std::size_t>(n, ~0u)), 1, true);
     return precision_reached;
 }
@@ -157,15 +182,18 @@ bool MeasureObj::measure_reached_precision(unsigned n, unsigned points, bool sin
     const double p = static_cast<double>(points);
     const long allowed = static_cast<long>(std::floor(p - p * PrecPortion));
 
+    // A negative mean gives a negative epsilon: its size is what counts.
     long misses = 0;
     if (single) {
         // No estimate yet is no precision.
-        misses = (Epsilon.empty() || Epsilon.back() >= EpsMax) ? 1 : 0;
+        misses = (Epsilon.empty() || std::fabs(Epsilon.back()) >= EpsMax) ? 1 : 0;
     } else {
         for (double e : Epsilon)
-            if (e >= EpsMax) ++misses;
+            if (std::fabs(e) >= EpsMax) ++misses;
     }
-    return misses <= allowed;
+    const bool precise = misses <= allowed;
+    above_precision = precise && misses > 0;
+    return precise;
 }
 
 namespace {
@@ -176,7 +204,24 @@ void notReachedWarning(std::ostream& out, const std::string& name) {
         << '\n';
 }
 
+void percentRuleWarning(std::ostream& out, const std::string& name) {
+    out << "WARNING:\n\t"
+        << "Measure " << name << ": Accepted by the per-cent rule above the maximum relative error.\n"
+        << '\n';
+}
+
 } // namespace
+
+// A measure that did not reach its precision, or reached it only by the
+// per-cent rule, says so before its values.
+void MeasureObj::precisionWarnings(std::ostream& file, std::ostream& console) const {
+    for (std::ostream* out : {&file, &console}) {
+        if (!precision_reached)
+            notReachedWarning(*out, name);
+        else if (above_precision)
+            percentRuleWarning(*out, name);
+    }
+}
 
 void MeasureObj::writeResult(std::ostream& file, std::ostream& console, int mode, const DateTime* start,
                              double* interval) {
@@ -196,10 +241,7 @@ void MeasureObj::writeResult(std::ostream& file, std::ostream& console, int mode
                      << '\n';
             return;
         }
-        if (!precision_reached) {
-            notReachedWarning(file, name);
-            notReachedWarning(console, name);
-        }
+        precisionWarnings(file, console);
 
         // Only the newest analysis step is written. The half-width and the
         // epsilon belong to it only when they were computed in that same
@@ -231,10 +273,7 @@ void MeasureObj::writeResult(std::ostream& file, std::ostream& console, int mode
         return;
     }
 
-    if (!precision_reached) {
-        notReachedWarning(file, name);
-        notReachedWarning(console, name);
-    }
+    precisionWarnings(file, console);
     file << "\tSim.Time\t\tMean Value\tVariance\t\tConf.Interval\t\t\tEpsilon\n\n";
     console << "\tSim.Time\t" << std::setw(30) << "Mean Value" << "\tVariance" << "\t\tConf.Interval"
             << "\t\t\tEpsilon\n\n";

@@ -5,36 +5,10 @@
 #include <vector>
 
 #include "net/DefaultGM.h"
+#include "stats/GroupedBatches.h"
 #include "time/DateTime.h"
 
 class Binding;
-
-// The samples of one sampling point for the stationary estimator. The
-// estimator analyses all samples collected so far at every call; to keep that
-// call O(1) however long the run, the block keeps running sums instead of the
-// samples: the plain sum in sample order (so the mean is exactly sum / n),
-// Welford's sum of squared deviations for the variance, and whether every
-// partial sum was exactly zero.
-class SampleBlock {
-public:
-    void push_back(double x);
-    void clear();
-    std::size_t size() const { return n; }
-    bool empty() const { return n == 0; }
-    double back() const { return last; }
-    double sum() const { return total; }
-    // Sum of squared deviations from the mean.
-    double squaredDeviations() const { return m2; }
-    bool allPartialSumsZero() const { return allZero; }
-
-private:
-    std::size_t n = 0;
-    double total = 0.0;
-    double runningMean = 0.0;
-    double m2 = 0.0;
-    double last = 0.0;
-    bool allZero = true;
-};
 
 // A series of estimates, one per analysis step. Transient runs read every
 // entry (one per sampling point, cleared at each replication); stationary and
@@ -70,6 +44,10 @@ private:
 class MeasureObj : public DefaultGM {
 public:
     static const unsigned PREC_LIMIT = 1000;
+    // No transient measure is decided precise before this many
+    // replications: a few equal replications would give a zero-width
+    // interval.
+    static const int MIN_REPLICATIONS = 7;
 
     MeasureObj(const char* name, NetClass* net, bool watch);
     ~MeasureObj() override;
@@ -82,6 +60,10 @@ public:
     void notify() {}
     void reset(const DateTime& t);
     void setLastTime(const DateTime& t) { lastTime = t.FullDateTime(); }
+    // The reward integrated since the last reset and the model time that
+    // integral covers: one batch of a stationary run.
+    double rewardIntegral() const { return value; }
+    double observedTime() const { return lastTime - firstTime; }
 
     int getRefCount() const { return reference_count; }
     void incrementRefCount() { ++reference_count; }
@@ -95,6 +77,9 @@ public:
     double getEpsMax() const { return EpsMax; }
     bool getWatch() const { return watch; }
     bool precisionReached() const { return precision_reached; }
+    // The last decision was a per-cent rule acceptance with a relative
+    // half-width still at or above the maximum.
+    bool acceptedAbovePrecision() const { return above_precision; }
     const std::string& getName() const override { return name; }
 
     // A measure already precise when a transient replication starts is left
@@ -109,8 +94,17 @@ public:
     bool getFirstValue() const { return firstValue; }
     void setFirstValue(bool on) { firstValue = on; }
 
+    // Transient estimator: x is the value at the current sampling point in
+    // replication a + 1; `atEnd` marks the replication's last sampling point,
+    // where the precision is decided over all points.
     bool makeTransientAnalysis(double& alpha, double x, int a, bool atEnd);
+    // Stationary estimator over the batches of the first sample block: the
+    // run's time average, and the interval from the grouped batches at the
+    // groups' degrees of freedom. Decides only at the checkpoints of
+    // GroupedBatches (never before GroupedBatches::GROUPS batches).
     bool makeStationaryAnalysis(double& alpha, double startSeconds, double nowSeconds);
+    // The precision decision over the Epsilon entries (the newest alone when
+    // `single`); a relative half-width counts by its size.
     bool measure_reached_precision(unsigned n, unsigned points, bool single);
     // Result block of the measure on both streams. Estimates that were never
     // computed (a run that ended before its first analysis, a transient run
@@ -126,8 +120,23 @@ public:
     // reading position is set to the beginning. `keepAllEstimates` is false
     // for stationary and RESTART runs, which read only the newest estimate.
     void restartAnalysis(bool keepAllEstimates);
+    // The transient estimates as they stand after a replication, so that a
+    // replication abandoned before its end can be taken back: it must not
+    // count, and the results come from the finished ones.
+    struct TransientEstimates {
+        EstimateList averagedMean, variance, deltaX, epsilon;
+        std::size_t m_iter = 0, d_iter = 0, v_iter = 0, e_iter = 0;
+        std::vector<double> meanTransient, m2;
+        std::size_t meanTransientIter = 0, m2Iter = 0;
+        double precPortion = 1.0;
+        bool precisionReached = false;
+        bool abovePrecision = false;
+        bool settled = false;
+    };
+    TransientEstimates saveTransientEstimates() const;
+    void restoreTransientEstimates(const TransientEstimates& saved);
     // The block that receives new samples.
-    SampleBlock& currentSampleBlock() { return SampleBlocks[s_iter]; }
+    GroupedBatches& currentSampleBlock() { return SampleBlocks[s_iter]; }
     bool hasSampleBlock() const { return s_iter < SampleBlocks.size(); }
 
     const EstimateList& getAveragedMean() const { return AveragedMean; }
@@ -136,10 +145,12 @@ public:
     const EstimateList& getEpsilon() const { return Epsilon; }
     const std::vector<double>& getMeanTransient() const { return mean_transient; }
     const std::vector<double>& getM2() const { return m2; }
-    const std::vector<SampleBlock>& getSampleBlocks() const { return SampleBlocks; }
+    const std::vector<GroupedBatches>& getSampleBlocks() const { return SampleBlocks; }
 
 protected:
-    std::vector<SampleBlock> SampleBlocks;
+    void precisionWarnings(std::ostream& file, std::ostream& console) const;
+
+    std::vector<GroupedBatches> SampleBlocks;
     std::size_t s_iter = 0;
     // Reading positions into the estimate lists (indices, which stay valid
     // while the lists grow).
@@ -162,6 +173,7 @@ protected:
     bool percent_rule = false;
     double PrecPortion = 1.0;
     bool precision_reached = false;
+    bool above_precision = false;
     bool settled = false;
     bool importance = false;
     std::string name;

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -15,8 +14,6 @@
 using testsupport::ScratchDir;
 
 namespace {
-
-const std::string kGoldenDir = std::string(SIM_SOURCE_DIR) + "/tests/golden/";
 
 // Lines whose text depends on the wall clock.
 bool isWallClockLine(const std::string& line) {
@@ -35,18 +32,6 @@ std::string withoutWallClock(const std::string& text) {
     return out;
 }
 
-void compareWithGolden(const std::string& name, const std::string& actual) {
-    const std::string path = kGoldenDir + name;
-    const char* update = std::getenv("SIM_UPDATE_GOLDEN");
-    if (update != nullptr && std::string(update) == "1") {
-        std::ofstream(path, std::ios::binary) << actual;
-        return;
-    }
-    const std::string expected = testsupport::readFile(path);
-    ASSERT_FALSE(expected.empty()) << "missing reference file " << path;
-    EXPECT_EQ(actual, expected) << "differs from " << path;
-}
-
 // Runs the workflow program as "workflow" on the bundled marking, with no
 // marking database in reach (an empty ODBC configuration).
 void runGolden(const std::string& name, const std::vector<std::string>& args) {
@@ -57,8 +42,8 @@ void runGolden(const std::string& name, const std::vector<std::string>& args) {
     setenv("ODBCSYSINI", dir.path().c_str(), 1);
     testsupport::ProgramResult r = testsupport::runProgram(SIM_WORKFLOW_PROGRAM, args, dir.path(), "workflow");
     ASSERT_EQ(r.status, 0) << r.out << r.err;
-    compareWithGolden(name + ".console.txt", withoutWallClock(r.out));
-    if (dir.exists("results.log")) compareWithGolden(name + ".results.log", dir.read("results.log"));
+    testsupport::compareWithGolden(name + ".console.txt", withoutWallClock(r.out));
+    if (dir.exists("results.log")) testsupport::compareWithGolden(name + ".results.log", dir.read("results.log"));
 }
 
 }  // namespace

@@ -7,12 +7,15 @@
 #include <cstdlib>
 #include <regex>
 #include <sys/stat.h>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "TestSupport.h"
+#include "NetRuns.h"
 
+using testsupport::Interval;
+using testsupport::intMarking;
+using testsupport::intervals;
+using testsupport::NetRun;
 using testsupport::ProgramResult;
 using testsupport::ScratchDir;
 
@@ -20,68 +23,28 @@ namespace {
 
 std::string netProgram(const std::string& name) { return std::string(SIM_TEST_NET_DIR) + "/" + name; }
 
-std::string intMarking(const std::vector<std::pair<std::string, int>>& tokens) {
-    std::string xml = "<marking>\n";
-    for (const auto& t : tokens)
-        for (int i = 0; i < t.second; ++i) xml += "  <token place=\"" + t.first + "\" value=\"0\"/>\n";
-    return xml + "</marking>\n";
-}
-
-// Runs a test net in a fresh directory holding `marking`; the marking
-// database is out of reach (an empty ODBC configuration), so every run sees
-// the same data-source listing.
-struct NetRun {
-    ProgramResult result;
-    std::string resultsLog;
-};
-
 NetRun runNet(const std::string& net, const std::string& marking, const std::vector<std::string>& args) {
-    ScratchDir dir("runs-" + net);
-    dir.write("marking.xml", marking);
-    dir.write("odbc.ini", "");
-    setenv("ODBCINI", dir.file("odbc.ini").c_str(), 1);
-    setenv("ODBCSYSINI", dir.path().c_str(), 1);
-    NetRun run;
-    run.result = testsupport::runProgram(netProgram(net), args, dir.path());
-    run.resultsLog = dir.read("results.log");
-    return run;
-}
-
-struct Interval {
-    double time = 0, mean = 0, low = 0, high = 0;
-};
-
-// The rows of one measure's block in results.log: one for a stationary run,
-// one per sampling point for a transient run.
-std::vector<Interval> intervals(const std::string& log, const std::string& measure, bool transient) {
-    std::vector<Interval> rows;
-    std::size_t at = log.find("Measure: " + measure + "\n");
-    if (at == std::string::npos) return rows;
-    std::size_t end = log.find("Measure: ", at + 1);
-    std::istringstream block(log.substr(at, end == std::string::npos ? std::string::npos : end - at));
-    std::string line;
-    const std::regex stationary(R"(^\t(\S+)\t(\S+)\t\[(\S+);(\S+)\]\t(\S+)$)");
-    const std::regex pointRow(R"(^\t(\S+)\t(\S+)\t(\S+)\t\[(\S+);(\S+)\]\t(\S+)$)");
-    std::smatch m;
-    while (std::getline(block, line)) {
-        Interval iv;
-        if (transient && std::regex_match(line, m, pointRow)) {
-            iv.time = std::stod(m[1]);
-            iv.mean = std::stod(m[2]);
-            iv.low = std::stod(m[4]);
-            iv.high = std::stod(m[5]);
-            rows.push_back(iv);
-        } else if (!transient && std::regex_match(line, m, stationary)) {
-            iv.mean = std::stod(m[1]);
-            iv.low = std::stod(m[3]);
-            iv.high = std::stod(m[4]);
-            rows.push_back(iv);
-        }
-    }
-    return rows;
+    return testsupport::runNet(netProgram(net), marking, args);
 }
 
 const std::string kOnOffMarking = intMarking({{"On", 1}});
+
+// The number of events a run fired.
+long fireCount(const std::string& out) {
+    std::smatch m;
+    const std::regex line(R"(Global fire count: (\d+))");
+    return std::regex_search(out, m, line) ? std::stol(m[1]) : -1;
+}
+
+// A stationary run of the on/off net without a model-time limit, which
+// ends successfully.
+NetRun successfulOnOffRun(const char* epsmax) {
+    NetRun run = runNet("onoff", kOnOffMarking,
+                        {"-S", "--mstart", "0", "--mstop", "0", "--epsmax", epsmax, "--secmax", "120", "--seed", "8"});
+    EXPECT_EQ(run.result.status, 0) << run.result.err;
+    EXPECT_NE(run.result.out.find("\nSIMULATION SUCCESSFUL"), std::string::npos) << run.result.out;
+    return run;
+}
 
 }  // namespace
 
@@ -139,6 +102,31 @@ TEST(TransientRun, SamplingPointsAreEquallySpacedOverTheWindow) {
     for (int i = 0; i <= 10; ++i) EXPECT_DOUBLE_EQ(rows[i].time, 10.0 * i);
 }
 
+TEST(TransientRun, EveryRunSamplesTheStopTime) {
+    // Window lengths and point counts whose summed intervals overshoot the
+    // stop time by a rounding step.
+    const std::pair<int, int> windows[] = {{7, 7}, {1, 10}, {13, 8}};
+    for (const auto& w : windows) {
+        NetRun run = runNet("onoff", kOnOffMarking,
+                            {"-T", "--mstart", "0", "--mstop", std::to_string(w.first), "--nofsampling",
+                             std::to_string(w.second), "--epsmax", "50", "--secmax", "60", "--seed", "31"});
+        ASSERT_EQ(run.result.status, 0) << run.result.err;
+        std::vector<Interval> rows = intervals(run.resultsLog, "OnNow", true);
+        ASSERT_EQ(rows.size(), static_cast<std::size_t>(w.second)) << run.resultsLog;
+        EXPECT_DOUBLE_EQ(rows.back().time, w.first);
+    }
+
+    // A single point lies at the start time.
+    NetRun run = runNet("onoff", kOnOffMarking,
+                        {"-T", "--mstart", "0", "--mstop", "5", "--nofsampling", "1", "--epsmax", "50", "--secmax",
+                         "60", "--seed", "31"});
+    std::vector<Interval> rows = intervals(run.resultsLog, "OnNow", true);
+    ASSERT_EQ(rows.size(), 1u) << run.resultsLog;
+    EXPECT_EQ(rows[0].time, 0.0);
+    EXPECT_EQ(rows[0].mean, 1.0);
+    EXPECT_NE(run.result.out.find("\nSIMULATION SUCCESSFUL"), std::string::npos) << run.result.out;
+}
+
 TEST(TransientRun, FewerThanSevenReplicationsWarnAndAbort) {
     // Without --secmax the engine gets 0 seconds: one replication only.
     NetRun run = runNet("onoff", kOnOffMarking, {"-T", "--mstart", "0", "--mstop", "2", "--nofsampling", "3", "--seed", "9"});
@@ -156,6 +144,24 @@ TEST(TransientRun, NetWithoutMeasuresEndsEveryReplication) {
                      {"-T", "--mstart", "0", "--mstop", "5", "--secmax", "0", "--seed", "3"});
     ASSERT_EQ(run.result.status, 0) << run.result.err;
     EXPECT_NE(run.result.out.find("\nSIMULATION SUCCESSFUL"), std::string::npos) << run.result.out;
+}
+
+TEST(StationaryRun, NoMeasureIsDecidedBeforeThirtyBatches) {
+    // An error of 50 % is met after a few batches already.
+    NetRun run = successfulOnOffRun("50");
+    EXPECT_GE(fireCount(run.result.out), 3000);
+}
+
+TEST(StationaryRun, PerCentRuleAcceptanceIsWarned) {
+    // 0.01 % is out of reach: the per-cent rule ends the run at the first
+    // checkpoint after 10000 batches (11520 batches of 100 events).
+    NetRun run = successfulOnOffRun("0.01");
+    EXPECT_EQ(fireCount(run.result.out), 1152000);
+    const std::string warning =
+        "Measure: OnFraction\nWARNING:\n\tMeasure OnFraction: Accepted by the per-cent rule above the maximum "
+        "relative error.\n\n\tMean Value";
+    EXPECT_NE(run.resultsLog.find(warning), std::string::npos) << run.resultsLog;
+    EXPECT_NE(run.result.out.find(warning), std::string::npos) << run.result.out;
 }
 
 TEST(StationaryRun, DeadMarkingStopsTheRun) {
@@ -222,8 +228,10 @@ TEST(Shutdown, UnwritableResultFileIsReportedAndTheConsoleStillGetsTheResults) {
     ASSERT_EQ(mkdir(dir.file("results.log").c_str(), 0755), 0);  // a folder where the file should go
     ProgramResult r = testsupport::runProgram(
         netProgram("onoff"), {"-S", "--mstart", "0", "--mstop", "50", "--secmax", "60", "--seed", "2"}, dir.path());
-    EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.err.find("results.log"), std::string::npos) << r.err;
+    // The results are lost: the run says so by its status too.
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Could not write the result file \"results.log\" (Is a directory)."), std::string::npos)
+        << r.err;
     EXPECT_NE(r.out.find("RESULTS OF STATIONARY SIMULATION\nSIMULATION TIME: 50\n\nMeasure: OnFraction\n"),
               std::string::npos)
         << r.out;

@@ -335,6 +335,17 @@ private:
     int* deaths;
 };
 
+// A measure whose current value the test sets.
+class ValueMeasure : public MeasureObj {
+public:
+    ValueMeasure(const char* name, NetClass* net, double v = 0.0) : MeasureObj(name, net, false), current(v) {}
+    double measure(double) override { return current; }
+    bool accumulative() override { return false; }
+    bool timeaverage() override { return false; }
+    void accum(const Binding*, double) override {}
+    double current;
+};
+
 // The process log opened in `folder` for the life of the object.
 class OpenLogs {
 public:

@@ -26,7 +26,7 @@ public:
         : MeasureObj(name, net, watched), acc(isAccumulative) {
         prepareSampling(1);
         restartAnalysis(true);
-        for (double x : {0.5, 0.5, 0.5, 0.5, 0.5}) currentSampleBlock().push_back(x);
+        for (double x : {0.5, 0.5, 0.5, 0.5, 0.5}) currentSampleBlock().add(x, 1.0);
         double alpha = 0.1;
         makeStationaryAnalysis(alpha, 0.0, 0.0);
     }

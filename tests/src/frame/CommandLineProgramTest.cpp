@@ -132,7 +132,18 @@ TEST(CommandLineProgram, BadValuesEndInParseError) {
              {"-S", "--mstart", "0", "--mstop", "1", "--seed", "4294967296"},
              {"-S", "--mstart", "0", "--mstop", "1", "--percentage", "maybe"},
              {"-S", "--mstart", "0", "--mstop", "1", "--unknown"},
-             {"-S", "--mstart"}}) {
+             {"-S", "--mstart"},
+             // Negative or empty values of unsigned options, which the
+             // library's own reading takes as 4294967295 or the default.
+             {"-S", "--mstart", "0", "--mstop", "1", "--secmax", "-1"},
+             {"-S", "--mstart", "0", "--mstop", "1", "--seed", "-1"},
+             {"-T", "--mstart", "0", "--mstop", "1", "--nofsampling", "-1"},
+             {"-S", "--mstart", "0", "--mstop", "1", "--secmax", ""},
+             {"-S", "--mstart", "0", "--mstop", "1", "--seed", " "},
+             {"-S", "--mstart", "0", "--mstop", "", "--secmax", "1"},
+             {"-p", "--fcount", "", "--lcount", "1"},
+             {"-S", "--mstart", "0", "--mstop", "1", "--confidence", "95x"},
+             {"-T", "--mstart", "0", "--mstop", "1", "--nofsampling", "4294967296"}}) {
         ProgramResult r = run(args);
         EXPECT_EQ(r.status, 1) << folded(r.err);
         EXPECT_TRUE(contains(r.err, "PARSE ERROR")) << r.err;
@@ -166,7 +177,8 @@ TEST(CommandLineProgram, TimeWindowChecks) {
         {{"-T", "--start", late, "--stop", early}, 1,
          "Stop time of simulation must be after the start time."},
         {{"-T", "--start", early, "--stop", late}, 0, "Running simulation from "},
-        {{"-t", "--mstart", "5"}, 0, "Running tokengame from "},
+        // "-t" with only a start time is accepted: the token game's tests
+        // play it (it waits for a front end on port 2020).
         {{"-t"}, 1, "Missing argument starttime."},
         {{"-S", "--mstart", "-1", "--mstop", "10"}, 1, "Start time < 0.0"},
         {{"-S", "--start", "12:00:00@01/01/2039", "--stop", late}, 1,
@@ -180,6 +192,21 @@ TEST(CommandLineProgram, TimeWindowChecks) {
         {{"-T", "--mstart", "0", "--mstop", "10", "--nofsampling", "0"}, 1,
          "Number of sampling points must be > 0."},
         {{"-S", "--mstart", "0", "--mstop", "10", "--nofsampling", "0"}, 0,
+         "Running simulation from "},
+        // More sampling points than a run can hold.
+        {{"-T", "--mstart", "0", "--mstop", "10", "--nofsampling", "2147483648"}, 1,
+         "Number of sampling points must be <= 1000000."},
+        {{"-T", "--mstart", "0", "--mstop", "10", "--nofsampling", "1000001"}, 1,
+         "Number of sampling points must be <= 1000000."},
+        // Confidence levels without a column in the quantile table.
+        {{"-S", "--mstart", "0", "--mstop", "10", "--confidence", "79.9"}, 1,
+         "Confidence must be >= 80.0 and <= 99.8."},
+        {{"-T", "--mstart", "0", "--mstop", "10", "--confidence", "99.81"}, 1,
+         "Confidence must be >= 80.0 and <= 99.8."},
+        {{"-S", "--mstart", "0", "--mstop", "10", "--confidence", "-95"}, 1,
+         "Confidence must be >= 80.0 and <= 99.8."},
+        {{"-S", "--mstart", "0", "--mstop", "10", "--confidence", "80"}, 0, "Running simulation from "},
+        {{"-T", "--mstart", "0", "--mstop", "10", "--confidence", "99.8", "--secmax", "1"}, 0,
          "Running simulation from "},
     };
     for (const auto& c : cases) {
@@ -322,7 +349,7 @@ TEST(CommandLineProgram, LoggingSwitch) {
 
 TEST(CommandLineProgram, FrameLinesAndSummary) {
     ProgramResult r = run({"-S", "--start", "08:30:00@03/07/2001", "--stop", "09:05:03@03/07/2001",
-                           "--resport", "127.0.0.1"});
+                           "--resport", "127.0.0.1:x"});
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<std::string> lines;
     std::istringstream in(r.out);
@@ -332,7 +359,7 @@ TEST(CommandLineProgram, FrameLinesAndSummary) {
     EXPECT_EQ(lines[0], "MainClass::main() beginning...");
     EXPECT_EQ(lines[1], "Simulation called with arguments");
     EXPECT_EQ(lines[2], program + " -S --start 08:30:00@03/07/2001 --stop 09:05:03@03/07/2001 "
-                                  "--resport 127.0.0.1 ");
+                                  "--resport 127.0.0.1:x ");
     const std::string startPrefix = "starting simulation at ";
     EXPECT_EQ(lines[3].compare(0, startPrefix.size(), startPrefix), 0) << lines[3];
     EXPECT_TRUE(isDateText(lines[3].substr(std::min(lines[3].size(), startPrefix.size()))))
@@ -340,9 +367,9 @@ TEST(CommandLineProgram, FrameLinesAndSummary) {
     EXPECT_EQ(lines[4], "netname: workflow");
     EXPECT_EQ(lines[5], "logging off");
     // The net is built (and the marking database asked) between the two lines.
-    EXPECT_TRUE(contains(r.out, "\nResult port set to 127.0.0.1\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, "\nResult port set to 127.0.0.1:x\n")) << r.out;
     EXPECT_TRUE(contains(r.out, "\nRunning simulation from 08:30:00@03/07/2001 to "
-                                "09:05:03@03/07/2001 :: displayaddress=127.0.0.1\n"))
+                                "09:05:03@03/07/2001 :: displayaddress=127.0.0.1:x\n"))
         << r.out;
     EXPECT_LT(r.out.find("Result port set to"), r.out.find("Running simulation from"));
 

@@ -3,9 +3,17 @@
 // source "scpn" and USE, so that tests can run in parallel processes.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <iostream>
 #include <cstring>
 #include <map>
 #include <string>
@@ -622,3 +630,127 @@ TEST_F(GMDBDBTest, CreateAndDropDatabaseEditTheConfigurationFile) {
 }
 
 } // namespace
+
+TEST_F(GMDBDBTest, TextsWithQuotesAndBackslashesAreStoredAsGiven) {
+    CaptureStdout();
+    ASSERT_TRUE(db.DBCreateTbl("esc", "%i%s%s", "Id", "txt", "other"));
+    GetCapturedStdout();
+    const std::vector<std::string> texts = {
+        "say \"hi\"",          "back\\slash",      "x\", other = \"y",  "x\\\", other = \"y",
+        "a; DROP TABLE esc; --", "/* c */ # -- ' `", "\\",                "\"\"",
+        "trailing\\"};
+    int id = 0;
+    for (const std::string& text : texts) {
+        SCOPED_TRACE(text);
+        ++id;
+        CaptureStdout();
+        EXPECT_TRUE(db.DBInsertRow("esc", "%i%s%s", "Id", &id, "txt", text.c_str(), "other", "untouched"));
+        std::string read;
+        EXPECT_TRUE(db.DBReadStr(read, "esc", "txt", id));
+        EXPECT_EQ(read, text);
+        // The field update and the row update write it as given too, and
+        // change nothing else.
+        const std::string updated = text + "'\"";
+        EXPECT_TRUE(db.DBUpdateStr(updated.c_str(), "txt", "esc", id));
+        EXPECT_TRUE(db.DBReadStr(read, "esc", "txt", id));
+        EXPECT_EQ(read, updated);
+        EXPECT_TRUE(db.DBUpdateRow("esc", "%s", id, "txt", text.c_str()));
+        std::string txt, other;
+        EXPECT_TRUE(db.DBReadRow("esc", "%s%s", id, "txt", &txt, "other", &other));
+        const std::string out = GetCapturedStdout();
+        EXPECT_EQ(txt, text) << out;
+        EXPECT_EQ(other, "untouched") << out;
+    }
+    EXPECT_EQ(rows("SELECT COUNT(*) FROM esc"), (std::vector<std::vector<std::string>>{{std::to_string(id)}}));
+
+    // Marking and place names are texts as well.
+    marking_description d;
+    d.markingname = "it's \"mine\"\\";
+    d.placenames = {"P \"1\"", "P\\2"};
+    CaptureStdout();
+    EXPECT_TRUE(db.DBCreateMarking(&d));
+    GetCapturedStdout();
+    EXPECT_EQ(rows("SELECT name FROM markings"), (std::vector<std::vector<std::string>>{{d.markingname}}));
+    EXPECT_EQ(rows("SELECT name FROM 1_places ORDER BY id"),
+              (std::vector<std::vector<std::string>>{{"P \"1\""}, {"P\\2"}}));
+}
+
+// A value beyond its attribute's C type fails only its own row: the row is
+// reported like a token of an unknown place and skipped, the rows after it
+// are read.
+TEST_F(GMDBDBTest, ReadTokensSkipsARowWhoseValueDoesNotFit) {
+    createDataMarking({"P1"});
+    ASSERT_TRUE(exec("ALTER TABLE 1_objects_data MODIFY s BIGINT"));
+    ASSERT_TRUE(exec("INSERT INTO 1_objects_data VALUES (1, 'one', 1, 0, NULL, 0, 0, 0, 0), "
+                     "(2, 'big', 5000000000, 0, NULL, 0, 0, 0, 0), (3, 'three', NULL, 0, NULL, 0, 0, 0, 0)"));
+    ASSERT_TRUE(exec("INSERT INTO 1_tokens_data VALUES (10, 1, 1), (11, 2, 1), (12, 3, 1)"));
+
+    auto attributes = dataAttributes();
+    token_description_list result;
+    CaptureStdout();
+    EXPECT_TRUE(db.DBReadTokens(1, "Data", &attributes, &result));
+    const std::string out = GetCapturedStdout();
+    deleteAll(attributes);
+    EXPECT_TRUE(contains(out, "Could not read row 2 (token 11 of place 'P1'): column s: ")) << out;
+    EXPECT_TRUE(endsWith(out, "; the token is skipped.\n")) << out;
+    std::vector<int> ids;
+    for (const token_description* t : result.token_descriptions) ids.push_back(t->id);
+    EXPECT_EQ(ids, (std::vector<int>{10, 12}));
+    // The NULL of the row after the skipped one reads as in the row taken
+    // before it, never as the value that did not fit.
+    if (result.token_descriptions.size() == 2u) {
+        EXPECT_EQ(GMDB::int32FromBuffer(result.token_descriptions[1]->attributes[1]->value), 1);
+        EXPECT_EQ(GMDB::textFromBuffer(result.token_descriptions[1]->attributes[0]->value), "three");
+    }
+    deleteDescriptions(result);
+}
+
+// A server that accepts the connection and never answers: the listening
+// socket's backlog completes the TCP handshake, and nothing is ever sent.
+TEST_F(GMDBDBTest, ASilentServerIsGivenUpWithinSeconds) {
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+
+    testsupport::ScratchDir dir("silent-server");
+    dir.write("odbc.ini", "[silent]\nDriver = MariaDB\nSERVER = 127.0.0.1\nPORT = " +
+                              std::to_string(ntohs(address.sin_port)) + "\nDATABASE = scpn\n");
+    // In a child of its own, so that the driver manager reads this
+    // configuration and nothing of it stays in this process.
+    const std::string outPath = dir.file("child.out");
+    std::cout.flush();
+    const auto begin = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int fd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd < 0 || dup2(fd, 1) < 0) _exit(127);
+        setenv("ODBCINI", dir.file("odbc.ini").c_str(), 1);
+        GMDB silent;
+        const bool connected = silent.DBConnect("silent", "quorvel", "pelkorn");
+        std::cout << (connected ? "connected" : "refused") << std::flush;
+        _exit(0);
+    }
+    int status = 0;
+    pid_t done = 0;
+    while ((done = waitpid(pid, &status, WNOHANG)) == 0 &&
+           std::chrono::steady_clock::now() - begin < std::chrono::seconds(60))
+        usleep(50000);
+    if (done == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    close(listener);
+    const std::string out = dir.read("child.out");
+    EXPECT_NE(done, 0) << "still waiting after 60 s";
+    EXPECT_LT(seconds, 30.0);
+    EXPECT_TRUE(contains(out, "Error SQLConnect -1\n")) << out;
+    EXPECT_TRUE(endsWith(out, "refused")) << out;
+}

@@ -2,6 +2,7 @@
 // become tokens, how values convert, and how bad or hostile files end.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <functional>
 #include <iostream>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -181,6 +183,36 @@ TEST_F(XmlMarking, NestedEntitiesStopAtTheExpansionLimit) {
     Exit e = readInChild(sem);
     EXPECT_EQ(e.status, 1);
     EXPECT_EQ(e.out.rfind("Xerces SAX Exception message is: ", 0), 0u) << e.out.substr(0, 200);
+}
+
+// Few references to one large internal entity stay far below the count
+// limit, but expand to hundreds of MB: the reading stops at its memory bound,
+// in content as in an attribute value.
+TEST_F(XmlMarking, LargeEntityExpansionsStopAtTheMemoryBound) {
+    Place* sem = place("C1_sem");
+    const std::string big = "<!DOCTYPE m [ <!ENTITY big \"" + std::string(100000, 'x') + "\"> ]>\n";
+    std::string references;
+    for (int i = 0; i < 3000; ++i) references += "&big;";
+    for (const std::string& body : {"<m><token place=\"C1_sem\" value=\"1\">" + references + "</token></m>",
+                                    "<m><token place=\"C1_sem\" value=\"" + references + "\"/></m>"}) {
+        marking(big + body);
+        Exit e = readInChild(sem);
+        EXPECT_EQ(e.status, 1);
+        EXPECT_EQ(e.out, "Xerces XML Exception message is: OutOfMemory (marking.xml needs more than 64 MB once its "
+                         "entities are expanded)\n");
+    }
+    // A few references expand as they should.
+    marking(big + "<m><token place=\"C1_sem\" value=\"7\">&big;&big;</token></m>");
+    EXPECT_EQ(readInChild(sem).out, "returned with 1 tokens");
+}
+
+TEST_F(XmlMarking, ADirectoryEndsTheProcessWithOneLine) {
+    Place* sem = place("C1_sem");
+    ASSERT_EQ(mkdir(dir.file("marking.xml").c_str(), 0755), 0);
+    Exit e = readInChild(sem);
+    EXPECT_EQ(e.status, 1);
+    EXPECT_EQ(e.out.rfind("Xerces ", 0), 0u) << e.out;
+    EXPECT_EQ(std::count(e.out.begin(), e.out.end(), '\n'), 1) << e.out;
 }
 
 TEST_F(XmlMarking, MissingOrMalformedFilesEndTheProcess) {

@@ -178,6 +178,13 @@ TEST(NetClass, LookupsAndTheirMessages) {
     EXPECT_EQ(GetCapturedStdout(),
               "Couldn't find Place: Nope\nCouldn't find Place: Gone\nCouldn't find Transition: Never\n");
 
+    // A name from outside: the whole text counts (a NUL byte does not end
+    // it), and the message shows its control characters escaped.
+    CaptureStdout();
+    EXPECT_EQ(net.getPlace(std::string("A\0x", 3)), nullptr);
+    EXPECT_EQ(net.getTransition(std::string("T\x1b[2J")), nullptr);
+    EXPECT_EQ(GetCapturedStdout(), "Couldn't find Place: A\\x00x\nCouldn't find Transition: T\\x1B[2J\n");
+
     // A transition's own place map: the key first, then the mapped name.
     PlaceIdentMap map{{"x", "B"}, {"y", "Missing"}};
     CaptureStdout();
@@ -194,8 +201,39 @@ TEST(NetClass, LookupsAndTheirMessages) {
     net.clearMaps();
     Place* a2 = net.place("A");
     EXPECT_EQ(net.getPlaceCached("A", cache), a2);
-    // The earlier generation stays alive, owned by the net, until the net goes.
-    EXPECT_EQ(a->getName(), "A");
+}
+
+// Every replication rebuilds the net. The measures evaluated after a rebuild
+// are those of the first build, counted by its places: that generation is
+// kept until the net goes, every later one is deleted at the next rebuild,
+// so that a run does not grow with its replications.
+TEST(NetClass, ARebuildKeepsOnlyTheGenerationOfTheEvaluatedMeasures) {
+    int deaths = 0;
+    {
+        TestNet net;
+        // The first build: its measure is the one evaluated from now on.
+        CountingMeasure* evaluated = new CountingMeasure("M", &net, false, true, &deaths);
+        net.place("A")->addMeasure(evaluated);
+        net.place("B");
+        net.transition("T");
+        net.addMeasure(evaluated);
+        for (int build = 2; build <= 4; ++build) {
+            net.clearMaps();
+            // A rebuild makes its own measure, which only its places count.
+            CountingMeasure* own = new CountingMeasure("M", &net, false, true, &deaths);
+            net.place("A")->addMeasure(own);
+            net.place("B");
+            net.transition("T");
+            net.addMeasure(own);
+            net.loadMeasureList(0);
+            EXPECT_EQ(net.getMeasureList(), (std::list<MeasureObj*>{evaluated}));
+            // The build before this one is gone, with its measure.
+            EXPECT_EQ(deaths, build - 2);
+            EXPECT_EQ(evaluated->getRefCount(), 1);
+        }
+    }
+    // The first and the last build went with the net.
+    EXPECT_EQ(deaths, 4);
 }
 
 TEST(NetClass, AFirstRegisteredNameIsKept) {

@@ -23,7 +23,7 @@ public:
     bool timeaverage() override { return average; }
     void accum(const Binding*, double) override {}
 
-    void sample(double x) { currentSampleBlock().push_back(x); }
+    void sample(double x) { currentSampleBlock().add(x, 1.0); }
     void addEpsilon(double e) { Epsilon.push_back(e); }
 
 private:
@@ -85,11 +85,12 @@ TEST(MeasureEstimators, StationaryBatchMeans) {
     EXPECT_FALSE(m.precisionReached());
 
     // Every call analyses all samples so far; a stationary run keeps only
-    // the newest estimate of each kind.
+    // the newest estimate of each kind. Below 30 batches nothing is decided,
+    // however wide the allowed error.
     m.setEpsMax(0.9);
     m.sample(6);
-    EXPECT_TRUE(m.makeStationaryAnalysis(alpha05, 0.0, 600.0));
-    EXPECT_TRUE(m.precisionReached());
+    EXPECT_FALSE(m.makeStationaryAnalysis(alpha05, 0.0, 600.0));
+    EXPECT_FALSE(m.precisionReached());
     EXPECT_EQ(m.getAveragedMean().back(), 6.0);
     EXPECT_EQ(m.getVariance().back(), 8.0);
     for (const EstimateList* l : {&m.getAveragedMean(), &m.getVariance(), &m.getDeltaX(), &m.getEpsilon()}) {
@@ -100,6 +101,38 @@ TEST(MeasureEstimators, StationaryBatchMeans) {
     m.restartAnalysis(false);
     EXPECT_EQ(m.getSampleBlocks().front().size(), 6u);
     EXPECT_TRUE(m.getAveragedMean().empty());
+}
+
+TEST(MeasureEstimators, StationaryDecidesAtCheckpointsWithThirtyGroups) {
+    // Batch averages cycling 4, 5, 6 with equal lengths.
+    TestMeasure m("Cycle");
+    m.prepareSampling(1);
+    m.restartAnalysis(false);
+    m.setEpsMax(0.5);
+    for (int n = 1; n <= 29; ++n) {
+        m.sample(4 + (n - 1) % 3);
+        if (n >= 2) {
+            EXPECT_FALSE(m.makeStationaryAnalysis(alpha05, 0.0, 0.0)) << n;
+        }
+    }
+    EXPECT_FALSE(m.getDeltaX().empty()) << "intervals are reported before any decision";
+    m.sample(6);
+    // 30 batches: sample variance 30/29 · 2/3, Student at 29 degrees of
+    // freedom and level 0.975 (interpolated: 2.39250).
+    EXPECT_TRUE(m.makeStationaryAnalysis(alpha05, 0.0, 0.0));
+    EXPECT_TRUE(m.precisionReached());
+    EXPECT_DOUBLE_EQ(m.getAveragedMean().back(), 5.0);
+    EXPECT_DOUBLE_EQ(m.getVariance().back(), 20.0 / 29.0);
+    EXPECT_NEAR(m.getDeltaX().back(), 2.3925 * std::sqrt(20.0 / 29.0 / 30.0), 1e-12);
+
+    // Between checkpoints no decision, even with an interval narrow enough.
+    TestMeasure late("Late");
+    late.prepareSampling(1);
+    late.restartAnalysis(false);
+    late.setEpsMax(0.5);
+    for (int n = 1; n <= 31; ++n) late.sample(4 + (n - 1) % 3);
+    EXPECT_FALSE(late.makeStationaryAnalysis(alpha05, 0.0, 0.0));
+    EXPECT_LT(late.getEpsilon().back(), 0.5);
 }
 
 TEST(MeasureEstimators, StationaryZeroMean) {
@@ -113,9 +146,11 @@ TEST(MeasureEstimators, StationaryZeroMean) {
     TestMeasure swing("Swing");
     stationary(swing, {-1, 1, -1, 1, 0});
     swing.setEpsMax(0.1);
-    EXPECT_TRUE(swing.makeStationaryAnalysis(alpha05, 0.0, 0.0));
+    EXPECT_FALSE(swing.makeStationaryAnalysis(alpha05, 0.0, 0.0)) << "no decision below 30 batches";
     EXPECT_EQ(swing.getAveragedMean().back(), 0.0);
     EXPECT_EQ(swing.getEpsilon().back(), 0.0);
+    for (int i = 0; i < 25; ++i) swing.sample(0);
+    EXPECT_TRUE(swing.makeStationaryAnalysis(alpha05, 0.0, 0.0));
     // The zero-mean answer does not change the recorded decision.
     EXPECT_FALSE(swing.precisionReached());
 }
@@ -132,35 +167,6 @@ TEST(MeasureEstimators, StationaryWithoutEnoughSamples) {
     EXPECT_EQ(m.getVariance().back(), 0.0);
     EXPECT_TRUE(m.getDeltaX().empty());
     EXPECT_TRUE(m.getEpsilon().empty());
-}
-
-TEST(MeasureEstimators, RunningSumsMatchTwoPassOverAMillionSamples) {
-    TestMeasure m("Long");
-    m.prepareSampling(1);
-    m.restartAnalysis(false);
-    std::vector<double> xs;
-    xs.reserve(1000000);
-    std::uint64_t state = 12345;
-    for (int i = 0; i < 1000000; ++i) {
-        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-        // Batch means around 1000 with a small spread, a hard case for a
-        // naive sum of squares.
-        xs.push_back(1000.0 + static_cast<double>(state >> 11) / 9007199254740992.0);
-    }
-    for (double x : xs) m.sample(x);
-    m.setEpsMax(0.01);
-    EXPECT_TRUE(m.makeStationaryAnalysis(alpha05, 0.0, 0.0));
-
-    double sum = 0.0;
-    for (double x : xs) sum += x;
-    const double mean = sum / xs.size();
-    double sq = 0.0;
-    for (double x : xs) sq += (x - mean) * (x - mean);
-    const double variance = sq / (xs.size() - 1);
-
-    EXPECT_EQ(m.getAveragedMean().back(), mean);
-    EXPECT_NEAR(m.getVariance().back(), variance, 1e-12 * variance);
-    EXPECT_EQ(m.getAveragedMean().size(), 1u);
 }
 
 TEST(MeasureEstimators, TransientReplications) {
@@ -213,18 +219,29 @@ TEST(MeasureEstimators, TransientDecision) {
     m.setEpsMax(100.0);
     EXPECT_TRUE(m.measure_reached_precision(2, 3, false));
 
-    // Third replication with the decision switched on at the last point.
-    m.setEpsMax(0.5);
-    m.restartAnalysis(true);
-    m.makeTransientAnalysis(alpha05, 10, 2, false);
-    m.makeTransientAnalysis(alpha05, 4, 2, false);
-    EXPECT_FALSE(m.makeTransientAnalysis(alpha05, 0, 2, true));
+    // With the decision switched on at the last point, whatever the
+    // allowed error, no measure is precise before the seventh replication.
     m.setEpsMax(1e6);
-    m.restartAnalysis(true);
-    m.makeTransientAnalysis(alpha05, 10, 3, false);
-    m.makeTransientAnalysis(alpha05, 4, 3, false);
-    EXPECT_TRUE(m.makeTransientAnalysis(alpha05, 0, 3, true));
+    for (int a = 2; a < 7; ++a) {
+        m.restartAnalysis(true);
+        m.makeTransientAnalysis(alpha05, 10, a, false);
+        m.makeTransientAnalysis(alpha05, 4, a, false);
+        EXPECT_EQ(m.makeTransientAnalysis(alpha05, 0, a, true), a == 6) << "replication " << a + 1;
+    }
     EXPECT_TRUE(m.precisionReached());
+}
+
+TEST(MeasureEstimators, EqualReplicationsDoNotFreezeAMeasure) {
+    // Two equal replications give variance 0 and epsilon 0.
+    TestMeasure m("Same");
+    m.prepareSampling(1);
+    m.setEpsMax(0.05);
+    for (int a = 0; a < 2; ++a) {
+        m.restartAnalysis(true);
+        EXPECT_FALSE(m.makeTransientAnalysis(alpha05, 1.0, a, true));
+    }
+    EXPECT_EQ(m.getEpsilon().back(), 0.0);
+    EXPECT_FALSE(m.precisionReached());
 }
 
 TEST(MeasureEstimators, PercentRule) {
@@ -260,11 +277,15 @@ TEST(MeasureEstimators, PercentRuleForASingleEstimate) {
     EXPECT_TRUE(m.measure_reached_precision(10000, 1, true));
     EXPECT_EQ(m.getPrecPortion(), 0.0);
 
+    // A negative mean gives a negative epsilon; its size decides.
     TestMeasure n("Negative");
     n.setEpsMax(0.1);
     n.addEpsilon(0.7);
     n.addEpsilon(-3.0);
-    EXPECT_TRUE(n.measure_reached_precision(5, 1, true)) << "a negative mean counts as precise";
+    EXPECT_FALSE(n.measure_reached_precision(5, 1, true));
+    n.addEpsilon(-0.05);
+    EXPECT_TRUE(n.measure_reached_precision(5, 1, true));
+    EXPECT_FALSE(n.measure_reached_precision(5, 3, false)) << "one point of three at -3.0";
     TestMeasure none("None");
     EXPECT_FALSE(none.measure_reached_precision(5, 1, true)) << "no estimate is no precision";
 }
@@ -294,19 +315,70 @@ TEST(MeasureResultText, StationaryNotReached) {
 }
 
 TEST(MeasureResultText, RestartReachedAndCumulative) {
+    // 30 batches cycling 2 … 10: mean 6, variance 240/29, Student 2.3925.
     TestMeasure m("Rare");
-    stationary(m, {2, 4, 6, 8, 10});
+    std::vector<double> batches;
+    for (int i = 0; i < 30; ++i) batches.push_back(2.0 + 2.0 * (i % 5));
+    stationary(m, batches);
     m.setEpsMax(0.9);
     ASSERT_TRUE(m.makeStationaryAnalysis(alpha05, 0.0, 0.0));
     Texts t = write(m, 2);
     EXPECT_EQ(t.file, "Measure: Rare\n" + stationaryFileHeader +
-                          "\t6.000000e+00\t1.000000e+01\t[9.298087e-01;1.107019e+01]\t8.450319e-01\n\n\n");
+                          "\t6.000000e+00\t8.275862e+00\t[4.743397e+00;7.256603e+00]\t2.094338e-01\n\n\n");
 
     TestMeasure c("Total", true, false);
     const std::string cumulative = "Measure: Total\nWARNING:\n\tMeasure Total: Was chosen cumulative.\n\n";
     t = write(c, 1);
     EXPECT_EQ(t.file, cumulative);
     EXPECT_EQ(t.console, cumulative);
+}
+
+TEST(MeasureResultText, PerCentRuleAcceptanceAboveTheMaximumIsWarned) {
+    const std::string warning =
+        "WARNING:\n\tMeasure Wide: Accepted by the per-cent rule above the maximum relative error.\n\n";
+    // Stationary: from 10000 batches the rule accepts any epsilon, at the
+    // first checkpoint after them (11520 batches).
+    TestMeasure m("Wide");
+    m.prepareSampling(1);
+    m.restartAnalysis(false);
+    m.setEpsMax(1e-9);
+    m.setPercentRule(true);
+    std::uint64_t state = 99;
+    for (int n = 1; n <= 11520; ++n) {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        m.sample(static_cast<double>(state >> 11) / 9007199254740992.0);
+        if (n >= 2 && m.makeStationaryAnalysis(alpha05, 0.0, 0.0)) {
+            EXPECT_EQ(n, 11520);
+            break;
+        }
+    }
+    ASSERT_TRUE(m.precisionReached());
+    EXPECT_TRUE(m.acceptedAbovePrecision());
+    Texts t = write(m, 1);
+    EXPECT_EQ(t.file.rfind("Measure: Wide\n" + warning + stationaryFileHeader, 0), 0u) << t.file;
+    EXPECT_EQ(t.console.rfind("Measure: Wide\n" + warning + stationaryConsoleHeader, 0), 0u) << t.console;
+
+    // Transient: sampling points allowed to miss by the rule.
+    TestMeasure tr("Wide");
+    tr.prepareSampling(1);
+    tr.setEpsMax(1e-9);
+    tr.setPercentRule(true);
+    for (int a = 0; a < 10000 && !tr.precisionReached(); ++a) {
+        tr.restartAnalysis(true);
+        tr.makeTransientAnalysis(alpha05, a % 2, a, true);
+    }
+    ASSERT_TRUE(tr.precisionReached());
+    EXPECT_TRUE(tr.acceptedAbovePrecision());
+    t = write(tr, 0);
+    EXPECT_EQ(t.file.rfind("Measure: Wide\n" + warning + transientFileHeader, 0), 0u) << t.file;
+
+    // Precise without the rule's help: no warning.
+    TestMeasure ok("Narrow");
+    ok.setEpsMax(0.1);
+    ok.setPercentRule(true);
+    ok.addEpsilon(0.05);
+    EXPECT_TRUE(ok.measure_reached_precision(20000, 1, true));
+    EXPECT_FALSE(ok.acceptedAbovePrecision());
 }
 
 TEST(MeasureResultText, ImportanceFunctionWritesNothing) {
@@ -347,6 +419,34 @@ TEST(MeasureResultText, TransientRows) {
 
     // Writing twice gives the same text.
     EXPECT_EQ(write(m, 0, 100.0, 50.0).file, t.file);
+}
+
+TEST(MeasureResultText, AnAbandonedReplicationIsTakenBack) {
+    // Two finished replications, then a third cut short after one of its
+    // two points: put back, the results are those of the two finished ones.
+    TestMeasure m("Queue", true, false);
+    m.prepareSampling(2);
+    m.setEpsMax(0.05);
+    m.restartAnalysis(true);
+    m.makeTransientAnalysis(alpha05, 1, 0, false);
+    m.makeTransientAnalysis(alpha05, 10, 0, true);
+    m.restartAnalysis(true);
+    m.makeTransientAnalysis(alpha05, 3, 1, false);
+    m.makeTransientAnalysis(alpha05, 14, 1, true);
+    const std::string finished = write(m, 0, 100.0, 50.0).file;
+    const MeasureObj::TransientEstimates saved = m.saveTransientEstimates();
+
+    m.restartAnalysis(true);
+    m.makeTransientAnalysis(alpha05, 1000, 2, false);
+    EXPECT_NE(write(m, 0, 100.0, 50.0).file, finished);
+    m.restoreTransientEstimates(saved);
+    EXPECT_EQ(write(m, 0, 100.0, 50.0).file, finished);
+
+    // The next replication goes on from the finished ones as if the
+    // abandoned one had never run.
+    m.restartAnalysis(true);
+    m.makeTransientAnalysis(alpha05, 2, 2, false);
+    EXPECT_DOUBLE_EQ(m.getAveragedMean().back(), 2.0);
 }
 
 TEST(MeasureResultText, IncompleteAnalysis) {

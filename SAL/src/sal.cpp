@@ -1,2 +1,0 @@
-// Platform layer placeholder: the socket classes are added with the result stream.
-namespace sal { }
