@@ -91,6 +91,9 @@ def main():
                     help="N of the instruction count (runs of N and 2N events); 0 skips it")
     ap.add_argument("--seed", type=int, default=12345)
     a = ap.parse_args()
+    # The runs happen in scratch directories.
+    a.program = os.path.abspath(a.program)
+    a.marking = os.path.abspath(a.marking)
     if a.events:
         print("%12s %12s %10s %14s %14s %12s" % ("events", "fired", "wall s", "events/s", "events/cpu s",
                                                   "peak MiB"))
