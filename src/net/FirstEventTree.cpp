@@ -22,32 +22,47 @@ inline unsigned equalOfEight(const double* times, double t) {
 #endif
 }
 
-// The earliest of eight times (none of them is not a number).
-inline double earliestOfEight(const double* times) {
+// The earliest of `n` times, n a multiple of eight (none of them is not a
+// number). Four running minima, so that the minimum operations do not wait
+// for each other.
+inline double earliestOf(const double* times, std::size_t n) {
 #ifdef __SSE2__
-    const __m128d m2 = _mm_min_pd(_mm_min_pd(_mm_loadu_pd(times), _mm_loadu_pd(times + 2)),
-                                  _mm_min_pd(_mm_loadu_pd(times + 4), _mm_loadu_pd(times + 6)));
-    return _mm_cvtsd_f64(_mm_min_sd(m2, _mm_unpackhi_pd(m2, m2)));
+    __m128d m0 = _mm_loadu_pd(times), m1 = _mm_loadu_pd(times + 2), m2 = _mm_loadu_pd(times + 4),
+            m3 = _mm_loadu_pd(times + 6);
+    for (std::size_t i = 8; i < n; i += 8) {
+        m0 = _mm_min_pd(_mm_loadu_pd(times + i), m0);
+        m1 = _mm_min_pd(_mm_loadu_pd(times + i + 2), m1);
+        m2 = _mm_min_pd(_mm_loadu_pd(times + i + 4), m2);
+        m3 = _mm_min_pd(_mm_loadu_pd(times + i + 6), m3);
+    }
+    const __m128d m = _mm_min_pd(_mm_min_pd(m0, m1), _mm_min_pd(m2, m3));
+    return _mm_cvtsd_f64(_mm_min_sd(m, _mm_unpackhi_pd(m, m)));
 #else
     double m = times[0];
-    for (int k = 1; k < 8; ++k) m = times[k] < m ? times[k] : m;
+    for (std::size_t k = 1; k < n; ++k) m = times[k] < m ? times[k] : m;
     return m;
 #endif
 }
+
+// The top level holds at most this many nodes; it is scanned whole at every
+// collection, as fast as a few levels of recomputed nodes. A net of up to
+// this many transitions needs no level above its leaves.
+constexpr std::size_t kTopNodes = 64;
 
 }  // namespace
 
 void FirstEventTree::reset(std::size_t n) {
     events.assign(n, nullptr);
     owners.assign(n, nullptr);
-    // Leaves, then levels of parents, up to a level of one node.
+    // Leaves, then levels of parents, up to a level of at most kTopNodes
+    // nodes; each padded to a multiple of kFanOut, and never empty.
     start.assign(1, 0);
     std::size_t count = n;
-    do {
+    for (;;) {
         start.push_back(start.back() + (count == 0 ? kFanOut : (count + kFanOut - 1) / kFanOut * kFanOut));
+        if (count <= kTopNodes) break;
         count = (count + kFanOut - 1) / kFanOut;
-    } while (count > 1);
-    start.push_back(start.back() + 1);
+    }
     const std::size_t levels = start.size() - 1;
     time.assign(start.back(), std::numeric_limits<double>::infinity());
     priority.assign(start.back(), INT_MIN);
@@ -55,7 +70,9 @@ void FirstEventTree::reset(std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) winnerTie[i] = static_cast<std::uint32_t>(i) * 2;
     markStart.assign(1, 0);
     for (std::size_t l = 0; l < levels; ++l) markStart.push_back(markStart.back() + (start[l + 1] - start[l] + 63) / 64);
-    marks.assign(markStart.back(), 0);
+    // One word more: with the leaves on top, the leaves' marks go there and
+    // are never read.
+    marks.assign(markStart.back() + 1, 0);
     leafParentMarks = &marks[markStart[1]];
     for (std::size_t l = 1; l < levels; ++l)
         for (std::size_t j = 0; j < start[l + 1] - start[l]; ++j)
@@ -67,7 +84,7 @@ void FirstEventTree::reset(std::size_t n) {
 // earliest time.
 inline bool FirstEventTree::recompute(std::size_t l, std::size_t j) {
     const std::size_t first = start[l - 1] + j * kFanOut;
-    const double t = earliestOfEight(&time[first]);
+    const double t = earliestOf(&time[first], kFanOut);
     unsigned which = equalOfEight(&time[first], t);
     std::size_t c = first + static_cast<std::size_t>(__builtin_ctz(which));
     int p = priority[c];
@@ -110,19 +127,42 @@ void FirstEventTree::takeInChanges() {
     }
 }
 
+// The top level is scanned like a row of slots: the earliest time without
+// branches, then the nodes at that time (usually exactly one), and only a tie
+// costs a look at the priorities.
 void FirstEventTree::collectEarliest(std::vector<Binding*>& out, double latest) {
     takeInChanges();
     const std::size_t top = start.size() - 2;
-    const std::size_t root = start[top];
-    const double t = time[root];
-    const int p = priority[root];
+    const double* const times = &time[start[top]];
+    const int* const priorities = &priority[start[top]];
+    const std::size_t n = start[top + 1] - start[top];
+    const double t = earliestOf(times, n);
     if (!(t <= latest)) return;
-    if (t == latest && p < 0) return;
-    if ((winnerTie[root] & 1u) == 0) {
-        out.push_back(events[winnerTie[root] / 2]);
+    std::size_t firstAt = n;
+    unsigned count = 0;
+    for (std::size_t i = 0; i < n; i += kFanOut) {
+        const unsigned which = equalOfEight(times + i, t);
+        if (which == 0) continue;
+        if (firstAt == n) firstAt = i + static_cast<std::size_t>(__builtin_ctz(which));
+        count += static_cast<unsigned>(__builtin_popcount(which));
+    }
+    // At the latest time itself only priorities of 0 or more count.
+    const int floor = t == latest ? 0 : INT_MIN;
+    if (count == 1) {
+        if (priorities[firstAt] >= floor) appendTies(top, firstAt, t, priorities[firstAt], out);
         return;
     }
-    appendTies(top, 0, t, p, out);
+    int p = floor;
+    bool any = false;
+    for (std::size_t i = firstAt; i < n; ++i) {
+        if (times[i] == t && priorities[i] >= p) {
+            p = priorities[i];
+            any = true;
+        }
+    }
+    if (!any) return;
+    for (std::size_t i = firstAt; i < n; ++i)
+        if (times[i] == t && priorities[i] == p) appendTies(top, i, t, p, out);
 }
 
 // The events below node `j` of level `l` with time `t` and priority `p`, left
