@@ -131,7 +131,8 @@ void FirstEventTree::takeInChanges() {
 // branches, then the nodes at that time (usually exactly one), and only a tie
 // costs a look at the priorities.
 void FirstEventTree::collectEarliest(std::vector<Binding*>& out, double latest) {
-    takeInChanges();
+    // With the leaves on top there is nothing to recompute.
+    if (start.size() > 2) takeInChanges();
     const std::size_t top = start.size() - 2;
     const double* const times = &time[start[top]];
     const int* const priorities = &priority[start[top]];
@@ -144,12 +145,16 @@ void FirstEventTree::collectEarliest(std::vector<Binding*>& out, double latest) 
         const unsigned which = equalOfEight(times + i, t);
         if (which == 0) continue;
         if (firstAt == n) firstAt = i + static_cast<std::size_t>(__builtin_ctz(which));
-        count += static_cast<unsigned>(__builtin_popcount(which));
+        // Only whether there is more than one counts.
+        count += (which & (which - 1)) != 0 ? 2 : 1;
     }
     // At the latest time itself only priorities of 0 or more count.
     const int floor = t == latest ? 0 : INT_MIN;
     if (count == 1) {
-        if (priorities[firstAt] >= floor) appendTies(top, firstAt, t, priorities[firstAt], out);
+        if (priorities[firstAt] < floor) return;
+        const std::uint32_t w = winnerTie[start[top] + firstAt];
+        if ((w & 1u) == 0) out.push_back(events[w / 2]);
+        else appendTies(top, firstAt, t, priorities[firstAt], out);
         return;
     }
     int p = floor;
