@@ -4,9 +4,6 @@
 #include <climits>
 #include <iostream>
 #include <limits>
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 #include <sstream>
 
 #include "base/KernelAssert.h"
@@ -46,7 +43,7 @@ Simulation::Simulation(NetClass* theNet, const std::string& name, const std::str
 }
 
 Simulation::~Simulation() {
-    detachFirstEventSlots();
+    detachFirstEvents();
     if (measureSocket != nullptr) {
         sendMessage("EXIT;0\n");
         measureSocket->close();
@@ -113,27 +110,24 @@ void Simulation::initTransitions() {
 
 const std::vector<Transition*>& Simulation::transitionsInOrder() {
     if (orderedGeneration != net->getTransitionsGeneration()) {
-        detachFirstEventSlots();
+        detachFirstEvents();
         orderedTransitions.clear();
         for (const auto& entry : net->getTransitions()) orderedTransitions.push_back(entry.second);
-        // Sized once, before any transition points into it.
-        const std::size_t n = orderedTransitions.size();
-        firstEvents.assign(n, FirstEventSlot());
-        firstTimes.assign((n + 7) / 8 * 8, std::numeric_limits<double>::infinity());
-        for (std::size_t i = 0; i < n; ++i) {
-            firstEvents[i].time = &firstTimes[i];
-            firstEvents[i].owner = orderedTransitions[i];
-            orderedTransitions[i]->setFirstEventSlot(&firstEvents[i]);
+        firstEvents.reset(orderedTransitions.size());
+        for (std::size_t i = 0; i < orderedTransitions.size(); ++i) {
+            firstEvents.setOwner(i, orderedTransitions[i]);
+            orderedTransitions[i]->setFirstEventTree(&firstEvents, i);
         }
         orderedGeneration = net->getTransitionsGeneration();
     }
     return orderedTransitions;
 }
 
-void Simulation::detachFirstEventSlots() {
-    for (FirstEventSlot& slot : firstEvents)
-        if (slot.owner != nullptr) slot.owner->setFirstEventSlot(nullptr);
-    firstEvents.clear();
+// Transitions that are gone have cleared their place in the tree.
+void Simulation::detachFirstEvents() {
+    for (std::size_t i = 0; i < firstEvents.size(); ++i)
+        if (Transition* t = firstEvents.owner(i)) t->setFirstEventTree(nullptr, 0);
+    firstEvents.reset(0);
 }
 
 void Simulation::initMeasureList(bool first) {
@@ -151,10 +145,10 @@ void Simulation::getFirstBindingsOfAllTransitions(EventList* events, bool all) {
         blocked.clear();
         transitionsInOrder();
         if (all) {
-            for (const FirstEventSlot& slot : firstEvents)
-                if (slot.event != nullptr) events->push_back(slot.event);
+            for (std::size_t i = 0; i < firstEvents.size(); ++i)
+                if (Binding* b = firstEvents.event(i)) events->push_back(b);
         } else {
-            collectEarliest(*events);
+            firstEvents.collectEarliest(*events, DateTime::MAX.FullDateTime());
         }
         if (events->empty()) return;
         const std::size_t n = events->size();
@@ -202,80 +196,6 @@ void Simulation::getFirstBindingsOfAllTransitions(EventList* events, bool all) {
             return;
         }
     }
-}
-
-// The events with the earliest time and, at that time, the highest priority,
-// in transition order. The search starts from the latest representable time
-// with priority 0. The earliest time is found without branches, eight times
-// at a step (the running minimum of random times would mispredict at every
-// new minimum); a second pass takes the slots at that time, where only a tie
-// costs more than a comparison. Empty slots have an infinite time, and a time
-// that is not a number is never the earliest (the minimum keeps the other
-// operand).
-void Simulation::collectEarliest(EventList& events) const {
-    const double* const times = firstTimes.data();
-    const std::size_t padded = firstTimes.size();
-    const double never = std::numeric_limits<double>::infinity();
-    double t = never;
-#ifdef __SSE2__
-    // Four running minima, so that the minimum operations do not wait for
-    // each other.
-    __m128d m0 = _mm_set1_pd(never), m1 = m0, m2 = m0, m3 = m0;
-    for (std::size_t i = 0; i < padded; i += 8) {
-        m0 = _mm_min_pd(_mm_loadu_pd(times + i), m0);
-        m1 = _mm_min_pd(_mm_loadu_pd(times + i + 2), m1);
-        m2 = _mm_min_pd(_mm_loadu_pd(times + i + 4), m2);
-        m3 = _mm_min_pd(_mm_loadu_pd(times + i + 6), m3);
-    }
-    const __m128d m = _mm_min_pd(_mm_min_pd(m0, m1), _mm_min_pd(m2, m3));
-    t = std::min(_mm_cvtsd_f64(m), _mm_cvtsd_f64(_mm_unpackhi_pd(m, m)));
-#else
-    for (std::size_t i = 0; i < padded; ++i) t = times[i] < t ? times[i] : t;
-#endif
-    const double latest = DateTime::MAX.FullDateTime();
-    if (!(t <= latest)) return;
-    // The slots at that time: usually exactly one.
-    std::size_t firstAt = padded;
-    std::size_t count = 0;
-#ifdef __SSE2__
-    // Eight times at a step; a step without the earliest time costs one test.
-    const __m128d tv = _mm_set1_pd(t);
-    for (std::size_t i = 0; i < padded; i += 8) {
-        const int mask = _mm_movemask_pd(_mm_cmpeq_pd(_mm_loadu_pd(times + i), tv)) |
-                         _mm_movemask_pd(_mm_cmpeq_pd(_mm_loadu_pd(times + i + 2), tv)) << 2 |
-                         _mm_movemask_pd(_mm_cmpeq_pd(_mm_loadu_pd(times + i + 4), tv)) << 4 |
-                         _mm_movemask_pd(_mm_cmpeq_pd(_mm_loadu_pd(times + i + 6), tv)) << 6;
-        if (mask == 0) continue;
-        if (firstAt == padded) firstAt = i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
-        for (int bits = mask; bits != 0; bits &= bits - 1) ++count;
-    }
-#else
-    for (std::size_t i = 0; i < padded; ++i) {
-        if (times[i] != t) continue;
-        if (firstAt == padded) firstAt = i;
-        ++count;
-    }
-#endif
-    // At the latest time itself only priorities of 0 or more count.
-    const int floor = t == latest ? 0 : INT_MIN;
-    if (count == 1) {
-        if (firstEvents[firstAt].priority >= floor) events.push_back(firstEvents[firstAt].event);
-        return;
-    }
-    // A tie: the highest priority at that time, then its events in order.
-    const std::size_t n = firstEvents.size();
-    int p = floor;
-    bool any = false;
-    for (std::size_t i = firstAt; i < n; ++i) {
-        if (times[i] != t) continue;
-        if (firstEvents[i].priority >= p) {
-            p = firstEvents[i].priority;
-            any = true;
-        }
-    }
-    if (!any) return;
-    for (std::size_t i = firstAt; i < n; ++i)
-        if (times[i] == t && firstEvents[i].priority == p) events.push_back(firstEvents[i].event);
 }
 
 Binding* Simulation::resolve_conflicts(EventList& events) {

@@ -6,13 +6,13 @@
 #include <vector>
 
 #include "net/Binding.h"
+#include "net/FirstEventTree.h"
 #include "random/RandomWrapper.h"
 #include "time/DateTime.h"
 
 class NetClass;
 class MeasureObj;
 class Transition;
-struct FirstEventSlot;
 class DefaultGM;
 class socket_t;
 
@@ -133,14 +133,11 @@ protected:
 
 private:
     // The transitions in map order, refreshed when the net's map changes,
-    // and a copy of the first event of each (see FirstEventSlot).
+    // and the tree of their first events.
     const std::vector<Transition*>& transitionsInOrder();
-    void detachFirstEventSlots();
-    void collectEarliest(EventList& events) const;
+    void detachFirstEvents();
     std::vector<Transition*> orderedTransitions;
-    std::vector<FirstEventSlot> firstEvents;
-    // The slots' event times, padded with infinite times to a multiple of 8.
-    std::vector<double> firstTimes;
+    FirstEventTree firstEvents;
     unsigned long orderedGeneration = 0;
     EventList blocked;
 };

@@ -50,10 +50,9 @@ Transition::Transition(int uniqueid, const char* transitionName, NetClass* owner
 
 Transition::~Transition() {
     if (logfile && logfile->is_open()) logfile->close();
-    if (firstEventSlot != nullptr) {
-        firstEventSlot->event = nullptr;
-        *firstEventSlot->time = std::numeric_limits<double>::infinity();
-        firstEventSlot->owner = nullptr;
+    if (firstEventTree != nullptr) {
+        firstEventTree->set(firstEventLeaf, nullptr);
+        firstEventTree->setOwner(firstEventLeaf, nullptr);
     }
     for (Binding* b : bindings) delete b;
     bindings.clear();

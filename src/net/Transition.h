@@ -11,6 +11,7 @@
 #include "net/Binding.h"
 #include "net/DefaultGM.h"
 #include "net/EventSet.h"
+#include "net/FirstEventTree.h"
 #include "net/MarkingList.h"
 #include "net/Place.h"
 #include "net/TokenList.h"
@@ -19,20 +20,6 @@
 #include "time/DateTime.h"
 
 class MeasureObj;
-
-// A copy of one transition's first event (null when it has none), kept by
-// the engine in one contiguous array in the order of the net's transition
-// map, so that collecting the earliest events reads one short array instead
-// of every transition's event list.
-struct FirstEventSlot {
-    // The event's time in seconds lies in the engine's array of first-event
-    // times (infinite without an event), so that the search for the earliest
-    // one reads contiguous numbers.
-    double* time = nullptr;
-    int priority = 0;
-    Binding* event = nullptr;
-    Transition* owner = nullptr;  // cleared when the transition goes
-};
 
 // The kernel part of every transition. The generated model derives one class
 // per transition and supplies which token combinations enable it
@@ -162,11 +149,18 @@ public:
         publishFirstEvent();
     }
 
-    // The engine's copy of this transition's first event; null when no engine
-    // keeps one.
-    void setFirstEventSlot(FirstEventSlot* slot) {
-        firstEventSlot = slot;
+    // The engine's tree of first events and this transition's place in it;
+    // null when no engine keeps one.
+    void setFirstEventTree(FirstEventTree* tree, std::size_t leaf) {
+        firstEventTree = tree;
+        firstEventLeaf = leaf;
         publishFirstEvent();
+    }
+    // Tells the engine's tree this transition's first event. Every change of
+    // the event list, or of the time of its first event, calls it; code that
+    // rebuilds the event list directly (saved states) calls it when done.
+    void publishFirstEvent() {
+        if (firstEventTree != nullptr) firstEventTree->set(firstEventLeaf, getNextEvent());
     }
     void removeCurrentNotBoundTokens() { notBoundTokens.clear(); }
     void addRestoredNotBoundToken(Ptr<Token> t) { notBoundTokens.push_back(t); }
@@ -203,17 +197,6 @@ private:
         int multiplicity;
     };
     void cacheArcs();
-    void publishFirstEvent() {
-        if (firstEventSlot == nullptr) return;
-        Binding* b = getNextEvent();
-        firstEventSlot->event = b;
-        if (b != nullptr) {
-            *firstEventSlot->time = b->getTime().FullDateTime();
-            firstEventSlot->priority = b->getPriority();
-        } else {
-            *firstEventSlot->time = std::numeric_limits<double>::infinity();
-        }
-    }
     int inputMultiplicity(const Place& p) const;
     int outputMultiplicity(const Place& p) const;
     // A single-server transition with an input place holding fewer tokens
@@ -253,7 +236,8 @@ private:
     int priority;
     double firingWeight;
     int fireCount = 0;
-    FirstEventSlot* firstEventSlot = nullptr;
+    FirstEventTree* firstEventTree = nullptr;
+    std::size_t firstEventLeaf = 0;
     std::vector<Arc> inArcs;   // inPlaces with the tokens each arc takes
     std::vector<Arc> outArcs;  // outPlaces with the tokens each arc puts
     EventSet bindings;

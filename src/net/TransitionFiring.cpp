@@ -29,6 +29,18 @@ void giveBack(Transition& t, const Ptr<Token>& token) {
         }
     }
 }
+
+// Removes every repeated entry of `list`, keeping the first of each in order.
+void keepFirstOfEach(std::vector<Transition*>& list) {
+    std::vector<Transition*> seen;
+    auto kept = list.begin();
+    for (Transition* t : list) {
+        if (std::find(seen.begin(), seen.end(), t) != seen.end()) continue;
+        seen.push_back(t);
+        *kept++ = t;
+    }
+    list.erase(kept, list.end());
+}
 }  // namespace
 
 void Transition::fire(Binding* b, double weight) {
@@ -93,6 +105,11 @@ void Transition::updateAffectedTransitionList() {
                                   couldDisableTransitions.end());
     couldEnableTransitions.erase(std::remove(couldEnableTransitions.begin(), couldEnableTransitions.end(), this),
                                  couldEnableTransitions.end());
+    // A transition reached over several places is told once, at its first
+    // place: between two notices nothing changes the marking, so a second
+    // notice would search again and find what the first one found.
+    keepFirstOfEach(couldEnableTransitions);
+    keepFirstOfEach(couldDisableTransitions);
 }
 
 void Transition::notifyTransitions() {
