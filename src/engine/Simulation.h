@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/SimSavedState.h"
 #include "net/Binding.h"
 #include "random/RandomWrapper.h"
 #include "time/DateTime.h"
@@ -43,6 +44,10 @@ public:
     virtual void run_transient(double& alpha);
     virtual void run_stationary(double& alpha);
     virtual void run_restart(double& alpha, int repeats, double thrmin, double thrmax, int thrnumber);
+    bool run_restart_iterative(int repeats, double thrmin, double thrmax, int thrnumber);
+    // The RESTART level of an importance value: 0 below thrmin, one more per
+    // threshold reached, thrnumber + 2 at thrmax and above.
+    static int level(double thrmin, double thrmax, double value, int thrnumber);
     virtual void shutdown();
     virtual void initMeasureSocket();
 
@@ -53,6 +58,15 @@ public:
     void resetCurrentTime() { currentSimulationTime = startTime; }
     void executeEvent(Binding* b);
     std::string printEventList(EventList& events);
+
+    // The stack of saved states of a RESTART run: push the current state,
+    // restore the newest one (which stays on the stack), drop the newest.
+    void save_simulation_state(int level);
+    void load_last_simulation_state();
+    void delete_last_simulation_state();
+    const std::vector<SimSavedState>& getSavedStates() const { return savedStates; }
+    double getRestartTime() const { return restartTime; }
+    double getRestartWeight() const { return restartWeight; }
 
     // Measure bookkeeping shared by the run modes.
     void updateAllMeasures(Binding* b, bool accumulate, bool samplingOnly);
@@ -130,8 +144,18 @@ protected:
     RandomWrapper random;
     MeasureObj* importanceFunction = nullptr;
     double restartWeight = 1.0;
+    std::vector<SimSavedState> savedStates;
+    // restartTime at the last RESTART sampling point: a sample covers the
+    // main trajectory's time since then.
+    double restartTimeAtSample = 0.0;
 
 private:
+    // RESTART: whether a saved state still has retrials to make, and the
+    // saves and restores after a firing moved the importance function from
+    // level `current` to `next`.
+    bool retrialPending() const;
+    void moveToLevel(int& current, int next, int repeats);
+
     // The transitions in map order, refreshed when the net's map changes,
     // and a copy of the first event of each (see FirstEventSlot).
     const std::vector<Transition*>& transitionsInOrder();

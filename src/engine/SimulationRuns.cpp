@@ -89,10 +89,11 @@ bool Simulation::updateSamplingPoints(bool analyse) {
             if (!m->hasSampleBlock()) m->prepareSampling(1);
             GroupedBatches& block = m->currentSampleBlock();
             // A stationary batch: the reward integrated since the last
-            // sampling point and the model time it covers.
+            // sampling point and the model time it covers. In RESTART the
+            // integral is weighted and the time is the main trajectory's.
             if (mode == 1) block.add(m->rewardIntegral(), m->observedTime());
-            else block.add(m->measure(restartTime), 1.0);
-            if (mode == 1) m->reset(eventTime);
+            else block.add(m->rewardIntegral(), restartTime - restartTimeAtSample);
+            m->reset(eventTime);
             if (analyse && analysisState == 1 && block.size() > 4) {
                 const bool precise =
                     m->makeStationaryAnalysis(alpha, startTime.FullDateTime(), sampleTime.FullDateTime());
@@ -104,6 +105,7 @@ bool Simulation::updateSamplingPoints(bool analyse) {
             }
         }
     }
+    if (mode == 2) restartTimeAtSample = restartTime;
     if (maxEps > 0) {
         const std::time_t now = wallNow();
         if (now - lastProgress > 9) {
@@ -266,9 +268,6 @@ void Simulation::run_stationary(double& runAlpha) {
     std::cout << std::flush;
 }
 
-// RESTART runs come with the saved simulation states.
-void Simulation::run_restart(double& runAlpha, int, double, double, int) { alpha = runAlpha; }
-
 void Simulation::shutdown() {
     std::cout << std::endl << std::endl;
     // The file is composed in memory and replaces "results.log" only when
@@ -285,6 +284,9 @@ void Simulation::shutdown() {
     if (mode == 1 && noModelTimeLimit) {
         sampleTime -= samplingInterval;
         t = sampleTime.FullDateTime();
+    } else if (mode == 2 && noModelTimeLimit) {
+        // The main trajectory's time at the last sampling point.
+        t = startTime.FullDateTime() + restartTimeAtSample;
     } else {
         t = stopTime.FullDateTime();
     }
