@@ -13,8 +13,17 @@ The nets (tests/model/nets/):
   onoff   a token alternating On/Off with exponential delays of mean 1;
           OnFraction (stationary 0.5) and OnNow (P(On at t) = 0.5 + 0.5 e^-2t)
 
+  mm1rare10, mm1rare20, mm1rare30
+          M/M/1 queue, arrival rate 0.5, service rate 1, no capacity; measure
+          Rare = P(#Queue >= k) = 0.5^k for k = 10, 20, 30 (RESTART, -R)
+  overflow (examples/overflow, built as BUILD/tests/examples/overflow)
+          M/M/1/15 queue, arrival rate 0.5, service rate 1; measure
+          Overflow = P(#Queue >= 12) (RESTART)
+
 Stationary cases run at --epsmax 2, 1 and 0.5; transient cases at several
-sampling points. --confidence 95 gives intervals at the 97.5 % level (the
+sampling points; RESTART cases at --epsmax 10 and 5 with thresholds every
+three customers and 8 paths per threshold (about 1/P(climbing three more)),
+without a model-time limit. --confidence 95 gives intervals at the 97.5 % level (the
 Student quantile at 1 - alpha/2 of the two-sided table), so the nominal
 coverage is 0.975.
 
@@ -30,6 +39,7 @@ import re
 import subprocess
 import sys
 import tempfile
+import time
 
 CONFIDENCE = 95.0
 NOMINAL = 1.0 - (1.0 - CONFIDENCE / 100.0) / 2.0
@@ -61,6 +71,17 @@ STATIONARY = [
     ("onoff", "onoff", marking([("On", 1)]), "OnFraction", 0.5),
 ]
 STATIONARY_EPSMAX = ["2", "1", "0.5"]
+
+# name, program, measure, exact value, RESTART arguments (thresholds every
+# three customers, 8 paths per threshold).
+RESTART = [
+    ("mm1rare10", "mm1rare10", "Rare", 0.5 ** 10, ["--thrmin", "1", "--thrmax", "10", "--thrnumber", "2"]),
+    ("mm1rare20", "mm1rare20", "Rare", 0.5 ** 20, ["--thrmin", "2", "--thrmax", "20", "--thrnumber", "5"]),
+    ("mm1rare30", "mm1rare30", "Rare", 0.5 ** 30, ["--thrmin", "3", "--thrmax", "30", "--thrnumber", "8"]),
+    ("overflow", "../examples/overflow", "Overflow", (0.5 ** 12 - 0.5 ** 16) / (1 - 0.5 ** 16),
+     ["--thrmin", "2", "--thrmax", "11", "--thrnumber", "2"]),
+]
+RESTART_EPSMAX = ["10", "5"]
 
 # name, window stop, sampling points, epsmax
 TRANSIENT = [
@@ -164,6 +185,37 @@ def stationary_case(program_dir, case, epsmax, seeds, jobs):
         tally.successful, tally.warned, tally.events / max(1, len(seeds))), flush=True)
 
 
+def restart_case(program_dir, case, epsmax, seeds, jobs):
+    name, net, measure, exact, thresholds = case
+    program = os.path.join(program_dir, net)
+
+    def one(seed):
+        args = ["-R", "--mstart", "0", "--mstop", "0"] + thresholds + [
+            "--repeats", "8", "--confidence", str(CONFIDENCE), "--epsmax", epsmax, "--secmax", "600",
+            "--seed", str(seed)]
+        started = time.monotonic()
+        out, log = run(program, marking([]), args)
+        rows = [ROW.match(line) for line in measure_block(log, measure)]
+        return out, [r for r in rows if r], time.monotonic() - started
+
+    tally = Tally()
+    seconds = 0.0
+    with concurrent.futures.ThreadPoolExecutor(max_workers=jobs) as pool:
+        for out, rows, took in pool.map(one, seeds):
+            tally.events += fire_count(out)
+            seconds += took
+            if "RESTART simulation finished." in out:
+                tally.successful += 1
+            if not rows:
+                tally.missing += 1
+                continue
+            r = rows[-1]
+            tally.add(float(r.group(3)), float(r.group(1)), float(r.group(4)), exact)
+    label = "%s --epsmax %s" % (name, epsmax)
+    print(tally.line(label) + "   %d ok, %.0f events, %.1f s per run" % (
+        tally.successful, tally.events / max(1, len(seeds)), seconds / max(1, len(seeds))), flush=True)
+
+
 def transient_case(program_dir, case, seeds, jobs):
     name, stop, points, epsmax = case
     program = os.path.join(program_dir, "onoff")
@@ -228,6 +280,13 @@ def main():
         for epsmax in STATIONARY_EPSMAX:
             if options.only in "%s --epsmax %s" % (case[0], epsmax):
                 stationary_case(program_dir, case, epsmax, seeds, options.jobs)
+    print()
+    print("RESTART")
+    print(HEADER)
+    for case in RESTART:
+        for epsmax in RESTART_EPSMAX:
+            if options.only in "%s --epsmax %s" % (case[0], epsmax):
+                restart_case(program_dir, case, epsmax, seeds, options.jobs)
     print()
     print("Transient (OnNow)")
     print(HEADER)

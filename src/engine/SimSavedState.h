@@ -1,7 +1,8 @@
 #pragma once
+#include <cstddef>
 #include <map>
-#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Ptr.h"
@@ -45,6 +46,7 @@ public:
     // The token with that id that the latest restore put into the net, as
     // its colour class; null when there is none.
     Ptr<Token> getRestoredToken(long id) const;
+    // Records a copy of one of the snapshot's tokens as the restored one.
     void addRestoredToken(const Ptr<Token>& t);
     static std::vector<long> createTokensIDList(const TokenList& tokens);
     // A new token list of the restored tokens with these ids, in order; the
@@ -61,27 +63,47 @@ public:
     void restoreSavedAffectedTransitions(const std::map<std::string, Transition*>& transitions);
 
 private:
-    void savePlaceMarking(Place& p);
-    void saveTransitionStates(Transition& t);
-    void saveTransitionBindings(Transition& t);
-    void saveTransitionNotBoundTokens(Transition& t);
-    void saveTransitionAffected(Transition& t);
-    void restorePlaceMarking(Place& p);
-    void restoreTransitionBindings(Transition& t);
-    void restoreTransitionNotBoundTokens(Transition& t);
-    void restoreTransitionAffected(Transition& t);
+    // The parts of the snapshot are kept in the order of the net's maps (by
+    // name), with the element they belong to, so that taking and restoring a
+    // snapshot walks them side by side with the net.
+    struct PlaceMarking {
+        Place* place;
+        std::vector<long> ids;  // token ids, in marking order
+    };
+    struct TransitionState {
+        Transition* transition;
+        std::vector<BindingDummy> events;  // in event order
+        std::vector<long> notBound;        // in list order
+        std::vector<Transition*> couldEnable;
+        std::vector<Transition*> couldDisable;
+        bool inEventList = false;
+        // Whether the transition waits for its time guard with a
+        // placeholder event: it decides what it does after its next firing.
+        bool timeguardOptimization = false;
+    };
 
-    std::map<std::string, std::vector<long>> savedMarkings;
-    std::map<std::string, std::set<BindingDummy>> savedBindings;
-    std::map<std::string, std::vector<long>> savedNotBoundTokens;
-    std::map<long, Ptr<Token>> savedTokens;
-    std::map<long, Ptr<Token>> restoredTokens;
-    std::map<std::string, std::vector<Transition*>> savedCouldEnable;
-    std::map<std::string, std::vector<Transition*>> savedCouldDisable;
-    std::map<std::string, bool> savedInEventList;
-    // Whether the transition waits for its time guard with a placeholder
-    // event: it decides what the transition does after its next firing.
-    std::map<std::string, bool> savedTimeguardOptimization;
+    TransitionState& stateOf(Transition& t);
+    const PlaceMarking* markingOf(const Place& p, std::size_t& hint) const;
+    const TransitionState* stateOf(const Transition& t, std::size_t& hint) const;
+    // Position of a token id in savedTokens; npos when absent.
+    std::size_t indexOf(long id) const;
+    Ptr<Token> restoredCopy(std::size_t index);
+
+    void saveTransitionBindings(TransitionState& s);
+    void saveTransitionNotBoundTokens(TransitionState& s);
+    void saveTransitionAffected(TransitionState& s);
+    void restorePlaceMarking(Place& p, const PlaceMarking* saved);
+    void restoreTransitionBindings(Transition& t, const TransitionState& saved);
+    void restoreTransitionNotBoundTokens(Transition& t, const TransitionState& saved);
+    static void restoreTransitionAffected(Transition& t, const TransitionState& saved);
+
+    std::vector<PlaceMarking> savedMarkings;
+    std::vector<TransitionState> savedTransitions;
+    // The snapshot's private token copies, sorted by id, and the copies the
+    // latest restore placed into the net, at the same positions (null where
+    // no place holds the token).
+    std::vector<std::pair<long, Ptr<Token>>> savedTokens;
+    std::vector<Ptr<Token>> restoredTokens;
     int stateLevel;
     DateTime stateTime;
     int trials = 0;

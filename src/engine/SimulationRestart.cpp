@@ -154,6 +154,8 @@ void Simulation::run_restart(double& runAlpha, int repeats, double thrmin, doubl
     restartTimeAtSample = 0.0;
     samplingInterval = 0.0;
     savedStates.clear();
+    // One state per level at most: the stack never reallocates.
+    savedStates.reserve(static_cast<std::size_t>(thrnumber) + 3);
     const bool ok = run_restart_iterative(repeats, thrmin, thrmax, thrnumber);
 
     if (analysisState != 1) {
