@@ -264,8 +264,10 @@ def main():
     parser.add_argument("--only", default="", help="run only the cases whose name contains this text")
     options = parser.parse_args()
 
-    program_dir = options.programs or os.path.join(options.build, "tests", "nets")
-    for net in ("mm1k5", "mm1k20", "onoff"):
+    program_dir = os.path.abspath(options.programs or os.path.join(options.build, "tests", "nets"))
+    wanted = [c[1] for c in STATIONARY if options.only in c[0]] + ["onoff"] * any(
+        options.only in c[0] for c in TRANSIENT) + [c[1] for c in RESTART if options.only in c[0]]
+    for net in wanted:
         if not os.access(os.path.join(program_dir, net), os.X_OK):
             sys.exit("missing program %s in %s: build the tests first" % (net, program_dir))
     seeds = [options.first_seed + 7919 * i for i in range(options.seeds)]
