@@ -155,23 +155,23 @@ class Tally:
 HEADER = "%-34s %4s  %5s  %14s  %10s  %9s" % ("case", "runs", "cover", "95 % band", "bias", "s.e.")
 
 
-def stationary_case(program_dir, case, epsmax, seeds, jobs):
-    name, net, marking_text, measure, exact = case
-    program = os.path.join(program_dir, net)
+def timed_run(program, marking_text, args, measure):
+    """One run: standard output, the result rows of `measure`, wall seconds."""
+    started = time.monotonic()
+    out, log = run(program, marking_text, args)
+    rows = [ROW.match(line) for line in measure_block(log, measure)]
+    return out, [r for r in rows if r], time.monotonic() - started
 
-    def one(seed):
-        args = ["-S", "--mstart", "0", "--mstop", "0", "--confidence", str(CONFIDENCE), "--epsmax", epsmax,
-                "--secmax", "600", "--seed", str(seed)]
-        out, log = run(program, marking_text, args)
-        rows = [ROW.match(line) for line in measure_block(log, measure)]
-        rows = [r for r in rows if r]
-        return out, rows
 
+def tally_runs(one, seeds, jobs, exact, success_text):
+    """Runs `one` per seed and tallies the last result row of each run."""
     tally = Tally()
+    tally.seconds = 0.0
     with concurrent.futures.ThreadPoolExecutor(max_workers=jobs) as pool:
-        for out, rows in pool.map(one, seeds):
+        for out, rows, took in pool.map(one, seeds):
             tally.events += fire_count(out)
-            if "SIMULATION SUCCESSFUL" in out:
+            tally.seconds += took
+            if success_text in out:
                 tally.successful += 1
             if "Accepted by the per-cent rule" in out:
                 tally.warned += 1
@@ -180,6 +180,19 @@ def stationary_case(program_dir, case, epsmax, seeds, jobs):
                 continue
             r = rows[-1]
             tally.add(float(r.group(3)), float(r.group(1)), float(r.group(4)), exact)
+    return tally
+
+
+def stationary_case(program_dir, case, epsmax, seeds, jobs):
+    name, net, marking_text, measure, exact = case
+    program = os.path.join(program_dir, net)
+
+    def one(seed):
+        args = ["-S", "--mstart", "0", "--mstop", "0", "--confidence", str(CONFIDENCE), "--epsmax", epsmax,
+                "--secmax", "600", "--seed", str(seed)]
+        return timed_run(program, marking_text, args, measure)
+
+    tally = tally_runs(one, seeds, jobs, exact, "SIMULATION SUCCESSFUL")
     label = "%s --epsmax %s" % (name, epsmax)
     print(tally.line(label) + "   %d ok, %d per-cent, %.0f events" % (
         tally.successful, tally.warned, tally.events / max(1, len(seeds))), flush=True)
@@ -193,27 +206,12 @@ def restart_case(program_dir, case, epsmax, seeds, jobs):
         args = ["-R", "--mstart", "0", "--mstop", "0"] + thresholds + [
             "--repeats", "8", "--confidence", str(CONFIDENCE), "--epsmax", epsmax, "--secmax", "600",
             "--seed", str(seed)]
-        started = time.monotonic()
-        out, log = run(program, marking([]), args)
-        rows = [ROW.match(line) for line in measure_block(log, measure)]
-        return out, [r for r in rows if r], time.monotonic() - started
+        return timed_run(program, marking([]), args, measure)
 
-    tally = Tally()
-    seconds = 0.0
-    with concurrent.futures.ThreadPoolExecutor(max_workers=jobs) as pool:
-        for out, rows, took in pool.map(one, seeds):
-            tally.events += fire_count(out)
-            seconds += took
-            if "RESTART simulation finished." in out:
-                tally.successful += 1
-            if not rows:
-                tally.missing += 1
-                continue
-            r = rows[-1]
-            tally.add(float(r.group(3)), float(r.group(1)), float(r.group(4)), exact)
+    tally = tally_runs(one, seeds, jobs, exact, "RESTART simulation finished.")
     label = "%s --epsmax %s" % (name, epsmax)
     print(tally.line(label) + "   %d ok, %.0f events, %.1f s per run" % (
-        tally.successful, tally.events / max(1, len(seeds)), seconds / max(1, len(seeds))), flush=True)
+        tally.successful, tally.events / max(1, len(seeds)), tally.seconds / max(1, len(seeds))), flush=True)
 
 
 def transient_case(program_dir, case, seeds, jobs):

@@ -69,6 +69,10 @@ public:
     double getRestartWeight() const { return restartWeight; }
 
     // Measure bookkeeping shared by the run modes.
+    // A run (or replication) starts on the net built afresh: clock at the
+    // start, initial marking, first events, measures ready for sampling
+    // (their storage created in the first run).
+    void startFromInitialMarking(bool firstRun);
     void updateAllMeasures(Binding* b, bool accumulate, bool samplingOnly);
     bool updateSamplingPoints(bool analyse);
 

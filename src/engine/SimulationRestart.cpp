@@ -2,9 +2,10 @@
 // trajectory climbs into a higher level of the importance function, the
 // state is saved; a path that falls back below the level where it was born
 // is cut off and the next retrial starts from the saved state, R paths in
-// all per saved state. Every path carries the weight 1/R per saved state
-// above it, so the weighted rewards of all paths over the model time of the
-// main trajectory (the paths that are never cut off) estimate the measures.
+// all per saved state. Every path carries the weight 1/R per saved state it
+// descends from, so the weighted rewards of all paths over the model time of
+// the main trajectory (the paths that are never cut off) estimate the
+// measures.
 #include <cmath>
 #include <cstdlib>
 #include <iostream>
@@ -117,12 +118,7 @@ void Simulation::moveToLevel(int& current, int next, int repeats) {
 
 void Simulation::run_restart(double& runAlpha, int repeats, double thrmin, double thrmax, int thrnumber) {
     alpha = runAlpha;
-    resetCurrentTime();
-    net->clearMaps();
-    net->buildNet();
-    net->loadMeasureList(mode);
-    initTransitions();
-    initMeasureList(true);
+    startFromInitialMarking(true);
     resetMeasures = true;
     sampleTime = startTime;
     analysisState = -2;

@@ -54,6 +54,15 @@ bool Simulation::isMeasureDone(const MeasureObj* m) const {
     return mode == 0 ? m->isSettled() : m->precisionReached();
 }
 
+void Simulation::startFromInitialMarking(bool firstRun) {
+    resetCurrentTime();
+    net->clearMaps();
+    net->buildNet();
+    net->loadMeasureList(mode);
+    initTransitions();
+    initMeasureList(firstRun);
+}
+
 void Simulation::updateAllMeasures(Binding* b, bool accumulate, bool samplingOnly) {
     for (MeasureObj* m : net->getMeasureList()) {
         if (m->isImportanceFunction()) continue;
@@ -137,12 +146,7 @@ void Simulation::run_transient(double& runAlpha) {
     };
 
     while (!done) {
-        resetCurrentTime();
-        net->clearMaps();
-        net->buildNet();
-        net->loadMeasureList(mode);
-        initTransitions();
-        initMeasureList(loopCount == 0);
+        startFromInitialMarking(loopCount == 0);
         if (loopCount == 0) saveFinished();
         int point = 0;  // the sampling point at sampleTime
         sampleTime = startTime;
@@ -222,12 +226,7 @@ void Simulation::run_stationary(double& runAlpha) {
     alpha = runAlpha;
     bool success = false;
     int k = 0;
-    resetCurrentTime();
-    net->clearMaps();
-    net->buildNet();
-    net->loadMeasureList(mode);
-    initTransitions();
-    initMeasureList(true);
+    startFromInitialMarking(true);
     analysisState = -2;
     resetMeasures = true;
     sampleTime = startTime;

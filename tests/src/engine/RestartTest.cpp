@@ -25,6 +25,35 @@ public:
     }
 };
 
+// One customer arrives, two more join it, one leaves, the last two leave
+// together: the queue length goes 0, 1, 3, 2, 0, one step per second.
+class JumpNet : public TestNet {
+public:
+    void buildNet() override {
+        Place* queue = place("Queue");
+        Place* start = place("Start");
+        Place* c1 = place("C1");
+        Place* c2 = place("C2");
+        Place* c3 = place("C3");
+        TestTransition* a = transition("A", traits().withDelay(1.0));
+        in(start, a);
+        out(a, queue);
+        out(a, c1);
+        TestTransition* b = transition("B", traits().withDelay(1.0));
+        in(c1, b);
+        out(b, queue, 2);
+        out(b, c2);
+        TestTransition* d = transition("D", traits().withDelay(1.0));
+        in(c2, d);
+        in(queue, d);
+        out(d, c3);
+        TestTransition* e = transition("E", traits().withDelay(1.0));
+        in(c3, e);
+        in(queue, e, 2);
+        put(start, 1);
+    }
+};
+
 // The queue length, as RESTART's importance function.
 class QueueLength : public MeasureObj {
 public:
@@ -51,6 +80,7 @@ public:
     std::vector<std::pair<double, double>> updates;
 };
 
+template <class Net = BlinkNet>
 struct RestartRun {
     // epsMax 0: never precise.
     explicit RestartRun(double stop, double epsMax = 0.05, bool withImportance = true) : busy(&net), importance(&net) {
@@ -71,7 +101,7 @@ struct RestartRun {
         engine->run_restart(alpha, repeats, thrmin, thrmax, thrnumber);
         return GetCapturedStdout();
     }
-    BlinkNet net;
+    Net net;
     Busy busy;
     QueueLength importance;
     DateTime start{0.0};
@@ -98,7 +128,7 @@ TEST(Restart, LevelsOfTheImportanceValues) {
 // retrial's departure drops it (weight 1 again). Both paths end at the stop
 // time. The time of the paths that are cut off does not count.
 TEST(Restart, OneRetrialPerUpCrossingWithHalfTheWeight) {
-    RestartRun r(4.2);
+    RestartRun<> r(4.2);
     const std::string out = r.run(2, 1.0, 3.0, 1);
     EXPECT_NE(out.find("\nRESTART simulation starts.\n\nParameters: \n"), std::string::npos) << out;
     const std::vector<std::pair<double, double>> expected = {
@@ -112,7 +142,7 @@ TEST(Restart, OneRetrialPerUpCrossingWithHalfTheWeight) {
 }
 
 TEST(Restart, NeverReachingTheLowestThresholdIsAPlainWeightedRun) {
-    RestartRun r(3.7);
+    RestartRun<> r(3.7);
     r.run(3, 5.0, 9.0, 1);
     const std::vector<std::pair<double, double>> expected = {{1.0, 1.0}, {1.5, 1.0}, {2.0, 1.0}, {2.5, 1.0},
                                                              {3.0, 1.0}, {3.5, 1.0}, {3.7, 1.0}};
@@ -125,7 +155,7 @@ TEST(Restart, NeverReachingTheLowestThresholdIsAPlainWeightedRun) {
 // run takes at least 100 sampling points, and its last sample ends at the
 // stop time.
 TEST(Restart, SamplesTheMainTrajectoryUpToTheStopTime) {
-    RestartRun r(3000.25, 0.0);
+    RestartRun<> r(3000.25, 0.0);
     const std::string out = r.run(2, 1.0, 3.0, 1);
     EXPECT_NE(out.find("\nABORT SIMULATION. REACHED MAXIMUM MODEL TIME."), std::string::npos) << out;
     EXPECT_NEAR(r.engine->getSamplingInterval(), 30.0025, 1e-9);
@@ -141,7 +171,7 @@ TEST(Restart, SamplesTheMainTrajectoryUpToTheStopTime) {
 // trajectory's first 1000 events, and the run ends at the first checkpoint
 // of the batches where every measure is precise.
 TEST(Restart, WithoutModelTimeLimitTheEventsSetTheInterval) {
-    RestartRun r(0.0);
+    RestartRun<> r(0.0);
     const std::string out = r.run(2, 1.0, 3.0, 1);
     EXPECT_NE(out.find("\nRESTART simulation finished."), std::string::npos) << out;
     // Arrivals and second departures: two main events per second.
@@ -151,16 +181,40 @@ TEST(Restart, WithoutModelTimeLimitTheEventsSetTheInterval) {
     EXPECT_TRUE(r.busy.precisionReached());
 }
 
+// A climb over two thresholds saves one state. When its last path falls
+// one level, the state is dropped and the path goes on between the levels;
+// its later fall below the lower state restores that state once, and the
+// retrial keeps its weight.
+TEST(Restart, AFallRestoresOnceAfterAJumpOverThresholds) {
+    RestartRun<JumpNet> r(100.0);
+    r.run(2, 1.0, 3.0, 1);
+    const std::vector<std::pair<double, double>> expected = {{1.0, 1.0},  {2.0, 0.5},  {3.0, 0.25},
+                                                             {3.0, 0.25}, {4.0, 0.5},  {2.0, 0.5},
+                                                             {3.0, 0.25}, {3.0, 0.25}, {4.0, 0.5}};
+    EXPECT_EQ(r.busy.updates, expected);
+    EXPECT_TRUE(r.engine->getSavedStates().empty());
+    EXPECT_EQ(r.engine->getRestartWeight(), 1.0);
+}
+
+TEST(Restart, AnEarlyEndBeforeTheAnalysisIsReported) {
+    RestartRun<> r(0.7);
+    const std::string out = r.run(2, 1.0, 3.0, 1);
+    EXPECT_NE(out.find("\nNUMBER OF EVENTS LESS THAN 3. NO MEASURE HAS REACHED THE PREDEFINED ACCURACY.\n"
+                       "\nRESTART simulation finished."),
+              std::string::npos)
+        << out;
+}
+
 TEST(RestartDeathTest, MissingImportanceFunctionOrBadParametersEndTheRun) {
     EXPECT_EXIT(
         {
-            RestartRun r(10.0, 0.05, false);
+            RestartRun<> r(10.0, 0.05, false);
             r.run(2, 1.0, 3.0, 1);
         },
         testing::ExitedWithCode(1), "");
     EXPECT_EXIT(
         {
-            RestartRun r(10.0);
+            RestartRun<> r(10.0);
             double alpha = 0.05;
             r.engine->run_restart(alpha, 0, 1.0, 3.0, 1);
         },
