@@ -13,8 +13,17 @@ The nets (tests/model/nets/):
   onoff   a token alternating On/Off with exponential delays of mean 1;
           OnFraction (stationary 0.5) and OnNow (P(On at t) = 0.5 + 0.5 e^-2t)
 
+  mm1rare10, mm1rare20, mm1rare30
+          M/M/1 queue, arrival rate 0.5, service rate 1, no capacity; measure
+          Rare = P(#Queue >= k) = 0.5^k for k = 10, 20, 30 (RESTART, -R)
+  overflow (examples/overflow, built as BUILD/tests/examples/overflow)
+          M/M/1/15 queue, arrival rate 0.5, service rate 1; measure
+          Overflow = P(#Queue >= 12) (RESTART)
+
 Stationary cases run at --epsmax 2, 1 and 0.5; transient cases at several
-sampling points. --confidence 95 gives intervals at the 97.5 % level (the
+sampling points; RESTART cases at --epsmax 10 and 5 with thresholds every
+three customers and 8 paths per threshold (about 1/P(climbing three more)),
+without a model-time limit. --confidence 95 gives intervals at the 97.5 % level (the
 Student quantile at 1 - alpha/2 of the two-sided table), so the nominal
 coverage is 0.975.
 
@@ -30,6 +39,7 @@ import re
 import subprocess
 import sys
 import tempfile
+import time
 
 CONFIDENCE = 95.0
 NOMINAL = 1.0 - (1.0 - CONFIDENCE / 100.0) / 2.0
@@ -61,6 +71,17 @@ STATIONARY = [
     ("onoff", "onoff", marking([("On", 1)]), "OnFraction", 0.5),
 ]
 STATIONARY_EPSMAX = ["2", "1", "0.5"]
+
+# name, program, measure, exact value, RESTART arguments (thresholds every
+# three customers, 8 paths per threshold).
+RESTART = [
+    ("mm1rare10", "mm1rare10", "Rare", 0.5 ** 10, ["--thrmin", "1", "--thrmax", "10", "--thrnumber", "2"]),
+    ("mm1rare20", "mm1rare20", "Rare", 0.5 ** 20, ["--thrmin", "2", "--thrmax", "20", "--thrnumber", "5"]),
+    ("mm1rare30", "mm1rare30", "Rare", 0.5 ** 30, ["--thrmin", "3", "--thrmax", "30", "--thrnumber", "8"]),
+    ("overflow", "../examples/overflow", "Overflow", (0.5 ** 12 - 0.5 ** 16) / (1 - 0.5 ** 16),
+     ["--thrmin", "2", "--thrmax", "11", "--thrnumber", "2"]),
+]
+RESTART_EPSMAX = ["10", "5"]
 
 # name, window stop, sampling points, epsmax
 TRANSIENT = [
@@ -134,23 +155,23 @@ class Tally:
 HEADER = "%-34s %4s  %5s  %14s  %10s  %9s" % ("case", "runs", "cover", "95 % band", "bias", "s.e.")
 
 
-def stationary_case(program_dir, case, epsmax, seeds, jobs):
-    name, net, marking_text, measure, exact = case
-    program = os.path.join(program_dir, net)
+def timed_run(program, marking_text, args, measure):
+    """One run: standard output, the result rows of `measure`, wall seconds."""
+    started = time.monotonic()
+    out, log = run(program, marking_text, args)
+    rows = [ROW.match(line) for line in measure_block(log, measure)]
+    return out, [r for r in rows if r], time.monotonic() - started
 
-    def one(seed):
-        args = ["-S", "--mstart", "0", "--mstop", "0", "--confidence", str(CONFIDENCE), "--epsmax", epsmax,
-                "--secmax", "600", "--seed", str(seed)]
-        out, log = run(program, marking_text, args)
-        rows = [ROW.match(line) for line in measure_block(log, measure)]
-        rows = [r for r in rows if r]
-        return out, rows
 
+def tally_runs(one, seeds, jobs, exact, success_text):
+    """Runs `one` per seed and tallies the last result row of each run."""
     tally = Tally()
+    tally.seconds = 0.0
     with concurrent.futures.ThreadPoolExecutor(max_workers=jobs) as pool:
-        for out, rows in pool.map(one, seeds):
+        for out, rows, took in pool.map(one, seeds):
             tally.events += fire_count(out)
-            if "SIMULATION SUCCESSFUL" in out:
+            tally.seconds += took
+            if success_text in out:
                 tally.successful += 1
             if "Accepted by the per-cent rule" in out:
                 tally.warned += 1
@@ -159,9 +180,38 @@ def stationary_case(program_dir, case, epsmax, seeds, jobs):
                 continue
             r = rows[-1]
             tally.add(float(r.group(3)), float(r.group(1)), float(r.group(4)), exact)
+    return tally
+
+
+def stationary_case(program_dir, case, epsmax, seeds, jobs):
+    name, net, marking_text, measure, exact = case
+    program = os.path.join(program_dir, net)
+
+    def one(seed):
+        args = ["-S", "--mstart", "0", "--mstop", "0", "--confidence", str(CONFIDENCE), "--epsmax", epsmax,
+                "--secmax", "600", "--seed", str(seed)]
+        return timed_run(program, marking_text, args, measure)
+
+    tally = tally_runs(one, seeds, jobs, exact, "SIMULATION SUCCESSFUL")
     label = "%s --epsmax %s" % (name, epsmax)
     print(tally.line(label) + "   %d ok, %d per-cent, %.0f events" % (
         tally.successful, tally.warned, tally.events / max(1, len(seeds))), flush=True)
+
+
+def restart_case(program_dir, case, epsmax, seeds, jobs):
+    name, net, measure, exact, thresholds = case
+    program = os.path.join(program_dir, net)
+
+    def one(seed):
+        args = ["-R", "--mstart", "0", "--mstop", "0"] + thresholds + [
+            "--repeats", "8", "--confidence", str(CONFIDENCE), "--epsmax", epsmax, "--secmax", "600",
+            "--seed", str(seed)]
+        return timed_run(program, marking([]), args, measure)
+
+    tally = tally_runs(one, seeds, jobs, exact, "RESTART simulation finished.")
+    label = "%s --epsmax %s" % (name, epsmax)
+    print(tally.line(label) + "   %d ok, %.0f events, %.1f s per run" % (
+        tally.successful, tally.events / max(1, len(seeds)), tally.seconds / max(1, len(seeds))), flush=True)
 
 
 def transient_case(program_dir, case, seeds, jobs):
@@ -212,8 +262,10 @@ def main():
     parser.add_argument("--only", default="", help="run only the cases whose name contains this text")
     options = parser.parse_args()
 
-    program_dir = options.programs or os.path.join(options.build, "tests", "nets")
-    for net in ("mm1k5", "mm1k20", "onoff"):
+    program_dir = os.path.abspath(options.programs or os.path.join(options.build, "tests", "nets"))
+    wanted = [c[1] for c in STATIONARY if options.only in c[0]] + ["onoff"] * any(
+        options.only in c[0] for c in TRANSIENT) + [c[1] for c in RESTART if options.only in c[0]]
+    for net in wanted:
         if not os.access(os.path.join(program_dir, net), os.X_OK):
             sys.exit("missing program %s in %s: build the tests first" % (net, program_dir))
     seeds = [options.first_seed + 7919 * i for i in range(options.seeds)]
@@ -228,6 +280,13 @@ def main():
         for epsmax in STATIONARY_EPSMAX:
             if options.only in "%s --epsmax %s" % (case[0], epsmax):
                 stationary_case(program_dir, case, epsmax, seeds, options.jobs)
+    print()
+    print("RESTART")
+    print(HEADER)
+    for case in RESTART:
+        for epsmax in RESTART_EPSMAX:
+            if options.only in "%s --epsmax %s" % (case[0], epsmax):
+                restart_case(program_dir, case, epsmax, seeds, options.jobs)
     print()
     print("Transient (OnNow)")
     print(HEADER)

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/SimSavedState.h"
 #include "net/Binding.h"
 #include "net/FirstEventTree.h"
 #include "random/RandomWrapper.h"
@@ -43,6 +44,10 @@ public:
     virtual void run_transient(double& alpha);
     virtual void run_stationary(double& alpha);
     virtual void run_restart(double& alpha, int repeats, double thrmin, double thrmax, int thrnumber);
+    bool run_restart_iterative(int repeats, double thrmin, double thrmax, int thrnumber);
+    // The RESTART level of an importance value: 0 below thrmin, one more per
+    // threshold reached, thrnumber + 2 at thrmax and above.
+    static int level(double thrmin, double thrmax, double value, int thrnumber);
     virtual void shutdown();
     virtual void initMeasureSocket();
 
@@ -54,7 +59,20 @@ public:
     void executeEvent(Binding* b);
     std::string printEventList(EventList& events);
 
+    // The stack of saved states of a RESTART run: push the current state,
+    // restore the newest one (which stays on the stack), drop the newest.
+    void save_simulation_state(int level);
+    void load_last_simulation_state();
+    void delete_last_simulation_state();
+    const std::vector<SimSavedState>& getSavedStates() const { return savedStates; }
+    double getRestartTime() const { return restartTime; }
+    double getRestartWeight() const { return restartWeight; }
+
     // Measure bookkeeping shared by the run modes.
+    // A run (or replication) starts on the net built afresh: clock at the
+    // start, initial marking, first events, measures ready for sampling
+    // (their storage created in the first run).
+    void startFromInitialMarking(bool firstRun);
     void updateAllMeasures(Binding* b, bool accumulate, bool samplingOnly);
     bool updateSamplingPoints(bool analyse);
 
@@ -130,8 +148,18 @@ protected:
     RandomWrapper random;
     MeasureObj* importanceFunction = nullptr;
     double restartWeight = 1.0;
+    std::vector<SimSavedState> savedStates;
+    // restartTime at the last RESTART sampling point: a sample covers the
+    // main trajectory's time since then.
+    double restartTimeAtSample = 0.0;
 
 private:
+    // RESTART: whether a saved state still has retrials to make, and the
+    // saves and restores after a firing moved the importance function from
+    // level `current` to `next`.
+    bool retrialPending() const;
+    void moveToLevel(int& current, int next, int repeats);
+
     // The transitions in map order, refreshed when the net's map changes,
     // and the tree of their first events.
     const std::vector<Transition*>& transitionsInOrder();

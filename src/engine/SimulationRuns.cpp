@@ -54,6 +54,15 @@ bool Simulation::isMeasureDone(const MeasureObj* m) const {
     return mode == 0 ? m->isSettled() : m->precisionReached();
 }
 
+void Simulation::startFromInitialMarking(bool firstRun) {
+    resetCurrentTime();
+    net->clearMaps();
+    net->buildNet();
+    net->loadMeasureList(mode);
+    initTransitions();
+    initMeasureList(firstRun);
+}
+
 void Simulation::updateAllMeasures(Binding* b, bool accumulate, bool samplingOnly) {
     for (MeasureObj* m : net->getMeasureList()) {
         if (m->isImportanceFunction()) continue;
@@ -89,10 +98,11 @@ bool Simulation::updateSamplingPoints(bool analyse) {
             if (!m->hasSampleBlock()) m->prepareSampling(1);
             GroupedBatches& block = m->currentSampleBlock();
             // A stationary batch: the reward integrated since the last
-            // sampling point and the model time it covers.
+            // sampling point and the model time it covers. In RESTART the
+            // integral is weighted and the time is the main trajectory's.
             if (mode == 1) block.add(m->rewardIntegral(), m->observedTime());
-            else block.add(m->measure(restartTime), 1.0);
-            if (mode == 1) m->reset(eventTime);
+            else block.add(m->rewardIntegral(), restartTime - restartTimeAtSample);
+            m->reset(eventTime);
             if (analyse && analysisState == 1 && block.size() > 4) {
                 const bool precise =
                     m->makeStationaryAnalysis(alpha, startTime.FullDateTime(), sampleTime.FullDateTime());
@@ -104,6 +114,7 @@ bool Simulation::updateSamplingPoints(bool analyse) {
             }
         }
     }
+    if (mode == 2) restartTimeAtSample = restartTime;
     if (maxEps > 0) {
         const std::time_t now = wallNow();
         if (now - lastProgress > 9) {
@@ -135,12 +146,7 @@ void Simulation::run_transient(double& runAlpha) {
     };
 
     while (!done) {
-        resetCurrentTime();
-        net->clearMaps();
-        net->buildNet();
-        net->loadMeasureList(mode);
-        initTransitions();
-        initMeasureList(loopCount == 0);
+        startFromInitialMarking(loopCount == 0);
         if (loopCount == 0) saveFinished();
         int point = 0;  // the sampling point at sampleTime
         sampleTime = startTime;
@@ -220,12 +226,7 @@ void Simulation::run_stationary(double& runAlpha) {
     alpha = runAlpha;
     bool success = false;
     int k = 0;
-    resetCurrentTime();
-    net->clearMaps();
-    net->buildNet();
-    net->loadMeasureList(mode);
-    initTransitions();
-    initMeasureList(true);
+    startFromInitialMarking(true);
     analysisState = -2;
     resetMeasures = true;
     sampleTime = startTime;
@@ -266,9 +267,6 @@ void Simulation::run_stationary(double& runAlpha) {
     std::cout << std::flush;
 }
 
-// RESTART runs come with the saved simulation states.
-void Simulation::run_restart(double& runAlpha, int, double, double, int) { alpha = runAlpha; }
-
 void Simulation::shutdown() {
     std::cout << std::endl << std::endl;
     // The file is composed in memory and replaces "results.log" only when
@@ -287,6 +285,9 @@ void Simulation::shutdown() {
     double t;
     if (mode == 1 && noModelTimeLimit) {
         t = currentSimulationTime.FullDateTime();
+    } else if (mode == 2 && noModelTimeLimit) {
+        // The main trajectory's time at the last sampling point.
+        t = startTime.FullDateTime() + restartTimeAtSample;
     } else {
         t = stopTime.FullDateTime();
     }

@@ -334,9 +334,6 @@ void Server::runProfiling(const RunOptions& run, int fcount, int lcount) {
 
 void Server::runSimulation(const RunOptions& run, const DateTime& start, const DateTime& stop,
                            int nofSampling, double samplingInterval) {
-    // RESTART runs come with the saved simulation states; until then the
-    // mode ends after announcing its run.
-    if (mode == 2) return;
     simulation = new Simulation(&net, run.netname, run.displayAddress, start, stop, nofSampling, mode,
                                 startIsModelTime, run.percentRule, run.epsMax, samplingInterval, secmax);
     simulation->init();

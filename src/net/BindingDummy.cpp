@@ -3,5 +3,12 @@
 #include <utility>
 
 BindingDummy::BindingDummy(long id, Transition* t, DateTime when, int prio, double w, bool fire,
-                           std::vector<int> ids)
-    : boundTransition(t), time(when), priority(prio), ID(id), weight(w), fireEvent(fire), tokensID(std::move(ids)) {}
+                           std::vector<long> ids, bool temp)
+    : boundTransition(t),
+      time(when),
+      priority(prio),
+      ID(id),
+      weight(w),
+      fireEvent(fire),
+      tokensID(std::move(ids)),
+      placeholder(temp) {}

@@ -9,8 +9,10 @@ class Transition;
 // simulation states keep their pending events in this form.
 class BindingDummy {
 public:
+    // `placeholder`: the event holds no token list at all (a time-guard
+    // placeholder), which an empty list of ids cannot tell.
     BindingDummy(long ID, Transition* t, DateTime time, int priority, double weight, bool fireEvent,
-                 std::vector<int> tokensID);
+                 std::vector<long> tokensID, bool placeholder = false);
     BindingDummy(const BindingDummy&) = default;
     BindingDummy& operator=(const BindingDummy&) = default;
 
@@ -20,7 +22,8 @@ public:
     long getID() const { return ID; }
     double getWeight() const { return weight; }
     bool isFireEvent() const { return fireEvent; }
-    std::vector<int> getTokensID() const { return tokensID; }
+    const std::vector<long>& getTokensID() const { return tokensID; }
+    bool isTempBinding() const { return placeholder; }
 
     // The same event order as Binding.
     bool operator<(const BindingDummy& b) const {
@@ -37,5 +40,6 @@ private:
     long ID;
     double weight;
     bool fireEvent;
-    std::vector<int> tokensID;
+    std::vector<long> tokensID;
+    bool placeholder;
 };

@@ -140,7 +140,9 @@ public:
     void setCouldDisableTransitions(const std::vector<Transition*>& l) { couldDisableTransitions = l; }
     bool getInEventList() const { return inEventList; }
     void setInEventList(bool on) { inEventList = on; }
+    // The events are deleted (the restore brings new ones).
     void removeCurrentBindings() {
+        for (Binding* b : bindings) delete b;
         bindings.clear();
         publishFirstEvent();
     }
@@ -166,6 +168,7 @@ public:
     void addRestoredNotBoundToken(Ptr<Token> t) { notBoundTokens.push_back(t); }
 
     void setTimeguardOptimization(bool on) { timeguardOptimization = on; }
+    bool getTimeguardOptimization() const { return timeguardOptimization; }
     int getID() const { return id; }
     bool isInfiniteServer() const { return isInfinite; }
     bool hasLocalGuard() const { return localGuard; }

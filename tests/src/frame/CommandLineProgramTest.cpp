@@ -172,7 +172,9 @@ TEST(CommandLineProgram, TimeWindowChecks) {
         {{"-S", "--mstart", "10", "--mstop", "10"}, 0, "Running simulation from "},
         {{"-T", "--mstart", "10", "--mstop", "10"}, 1, "Stop time < Start time."},
         {{"-S", "--mstart", "10", "--mstop", "9"}, 1, "Stop time < Start time."},
-        {{"-R", "--mstart", "10", "--mstop", "5"}, 0, "Running simulation from "},
+        // Accepted by the command line; the workflow net then has no
+        // importance function for the run.
+        {{"-R", "--mstart", "10", "--mstop", "5"}, 1, "Running simulation from "},
         {{"-S", "--start", late, "--stop", early}, 0, "Running simulation from "},
         {{"-T", "--start", late, "--stop", early}, 1,
          "Stop time of simulation must be after the start time."},

@@ -188,7 +188,7 @@ TEST(BindingDummy, KeepsTheFieldsAndTheEventOrder) {
     BindingDummy copy(a);
     EXPECT_TRUE(copy == a);
     EXPECT_FALSE(b == a);
-    EXPECT_EQ(copy.getTokensID(), (std::vector<int>{3, 4}));
+    EXPECT_EQ(copy.getTokensID(), (std::vector<long>{3, 4}));
     EXPECT_EQ(copy.getBoundTransition(), t);
     EXPECT_EQ(copy.getTime(), DateTime(1.0));
     EXPECT_EQ(b.getPriority(), 1);

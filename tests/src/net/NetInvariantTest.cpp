@@ -200,3 +200,33 @@ TEST(NetInvariants, HoldAfterEveryEventOfAConflictRichNet) {
     // Nothing outlived the nets.
     EXPECT_EQ(Token::concTokenCounter, alive);
 }
+
+// Saved states of the same net: after every restore the event lists fit the
+// restored marking again, and the net runs on from there with every
+// invariant intact (the restored tokens know the transitions that hold
+// them, the infinite servers their free tokens).
+TEST(NetInvariants, HoldAfterRestoresOfSavedStates) {
+    const long alive = Token::concTokenCounter;
+    for (unsigned seed : {4u, 5u}) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        packageSeed(2000 + seed);
+        ConflictNet model(seed);
+        Engine engine(&model.net);
+        engine->init();
+        for (int round = 0; round < 40; ++round) {
+            for (int i = 0; i < 25; ++i) ASSERT_NE(engine.step(), nullptr);
+            if (round % 4 == 0) engine->save_simulation_state(round);
+            for (int i = 0; i < 30; ++i) {
+                Transition* fired = engine.step();
+                ASSERT_NE(fired, nullptr);
+                ASSERT_EQ(brokenInvariants(model.net), "") << "round " << round << ", fired " << fired->getName();
+            }
+            engine->load_last_simulation_state();
+            ASSERT_EQ(brokenInvariants(model.net), "") << "after the restore of round " << round;
+            if (round % 4 == 3) engine->delete_last_simulation_state();
+        }
+        for (auto& entry : model.net.getTransitions())
+            EXPECT_GT(entry.second->getFireCount(), 5) << entry.second->getName();
+    }
+    EXPECT_EQ(Token::concTokenCounter, alive);
+}
