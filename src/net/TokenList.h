@@ -33,6 +33,16 @@ public:
         }
         return *this;
     }
+    // Moving takes the other list's handles over without touching their
+    // counters; the other list is left empty.
+    TokenList(TokenList&& other) noexcept : TokenList() { takeOver(other); }
+    TokenList& operator=(TokenList&& other) noexcept {
+        if (this != &other) {
+            clear();
+            takeOver(other);
+        }
+        return *this;
+    }
     ~TokenList() {
         clear();
         if (data_ != inlineData()) ::operator delete(data_);
@@ -97,6 +107,27 @@ private:
         if (data_ != inlineData()) ::operator delete(data_);
         data_ = bigger;
         capacity_ = n;
+    }
+
+    // Takes the handles of `other` into this empty list: heap storage is
+    // taken as it is, inline handles are moved one by one.
+    void takeOver(TokenList& other) noexcept {
+        if (other.data_ != other.inlineData()) {
+            if (data_ != inlineData()) ::operator delete(data_);
+            data_ = other.data_;
+            capacity_ = other.capacity_;
+            size_ = other.size_;
+            other.data_ = other.inlineData();
+            other.capacity_ = kInline;
+            other.size_ = 0;
+            return;
+        }
+        // Inline handles fit: this list is empty and holds at least kInline.
+        for (std::size_t i = 0; i < other.size_; ++i) {
+            new (data_ + size_) Ptr<Token>(std::move(other.data_[i]));
+            ++size_;
+        }
+        other.clear();
     }
 
     Ptr<Token>* data_;
