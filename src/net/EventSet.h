@@ -49,7 +49,8 @@ public:
     EventSet(const EventSet&) = delete;
     EventSet& operator=(const EventSet&) = delete;
 
-    bool empty() const { return tree.empty() && count == 0; }
+    // The tree is in use exactly while it holds events.
+    bool empty() const { return !inTree && count == 0; }
     std::size_t size() const { return inTree ? tree.size() : count; }
     Binding* front() const { return inTree ? *tree.begin() : inline_[0]; }
     Binding* back() const { return inTree ? *tree.rbegin() : inline_[count - 1]; }

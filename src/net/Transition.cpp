@@ -115,10 +115,13 @@ void Transition::searchConfiguration() {
     if (!optimizing && cannotBind()) return;
     const DateTime& current = now();
     if (optimizing && (Timeguard(current) != 0.0 || cannotBind())) return;
-    if (firstOnly && !isInfinite && !MainClass::getLog()->isTransLogging()) {
-        bindFirstCombination(current);
-        return;
-    }
+    if (firstOnly && !isInfinite && !MainClass::getLog()->isTransLogging()) bindFirstCombination(current);
+    else searchCandidates(current);
+}
+
+// Kept out of line, so that the common calls above, which end early or bind
+// directly, do not pay for the registers this part needs.
+[[gnu::noinline]] void Transition::searchCandidates(const DateTime& current) {
     TempBindingList* list = getAvailableBindingList();
     if (list == nullptr) return;
     Logging* log = MainClass::getLog();

@@ -226,6 +226,9 @@ private:
     // The search of a single-server, first-only transition without the
     // transition log: the combination goes straight into the new event.
     void bindFirstCombination(const DateTime& current);
+    // The general search: every candidate the generated search offers, the
+    // choices among them, the traces.
+    void searchCandidates(const DateTime& current);
     void openLogfile(const std::string& logName, const std::string& description, std::ios::openmode mode);
     void withdraw(Binding* b);
     void insertMeasure(MeasureObj* m);
