@@ -50,24 +50,16 @@ public:
 
     // `t` may be one of this list's own handles, which growing moves away:
     // take it over before the handles move.
+    // The growing case is out of line, so that the common one inlines into
+    // the generated searches.
     void push_back(const Ptr<Token>& t) {
-        if (size_ == capacity_) {
-            Ptr<Token> keep(t);
-            reserve(capacity_ * 2);
-            new (data_ + size_) Ptr<Token>(std::move(keep));
-        } else {
-            new (data_ + size_) Ptr<Token>(t);
-        }
+        if (size_ == capacity_) return growAndAppend(Ptr<Token>(t));
+        new (data_ + size_) Ptr<Token>(t);
         ++size_;
     }
     void push_back(Ptr<Token>&& t) {
-        if (size_ == capacity_) {
-            Ptr<Token> keep(std::move(t));
-            reserve(capacity_ * 2);
-            new (data_ + size_) Ptr<Token>(std::move(keep));
-        } else {
-            new (data_ + size_) Ptr<Token>(std::move(t));
-        }
+        if (size_ == capacity_) return growAndAppend(std::move(t));
+        new (data_ + size_) Ptr<Token>(std::move(t));
         ++size_;
     }
     void pop_back() { data_[--size_].~Ptr<Token>(); }
@@ -109,6 +101,12 @@ private:
         capacity_ = n;
     }
 
+    [[gnu::noinline]] void growAndAppend(Ptr<Token>&& t) {
+        Ptr<Token> keep(std::move(t));
+        reserve(capacity_ * 2);
+        new (data_ + size_) Ptr<Token>(std::move(keep));
+        ++size_;
+    }
     // Takes the handles of `other` into this empty list: heap storage is
     // taken as it is, inline handles are moved one by one.
     void takeOver(TokenList& other) noexcept {
