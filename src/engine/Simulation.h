@@ -128,7 +128,7 @@ protected:
     bool resetMeasures = false;
     bool noRunTimeLimit = false;
     unsigned secmax;
-    int mode;
+    const int mode;
     double restartTime = 0.0;
     double epsMax;
     double samplingInterval;
@@ -159,6 +159,19 @@ private:
     // level `current` to `next`.
     bool retrialPending() const;
     void moveToLevel(int& current, int next, int repeats);
+
+    // The measures an event updates: those of the net's list that are
+    // neither the importance function nor done with, in list order. Whether
+    // a measure is done with depends only on its own decisions (and on the
+    // fixed run mode), so the selection is made again only when the list or
+    // a decision of any measure has changed since.
+    const std::vector<MeasureObj*>& measuresToUpdate();
+    // Every measure of the list, with the bookkeeping of a reset (resetMeasures)
+    // and of a sampling point that takes no instantaneous values.
+    void updateEveryMeasure(Binding* b, bool accumulate, bool samplingOnly);
+    std::vector<MeasureObj*> updatedMeasures;
+    unsigned long updatedListGeneration = 0;
+    unsigned long updatedDecisions = 0;
 
     // The transitions in map order, refreshed when the net's map changes,
     // and the tree of their first events.
