@@ -84,7 +84,10 @@ public:
     const DateTime& getCurrentSimulationTime() const { return currentSimulationTime; }
     socket_t* getMeasureSocket() { return measureSocket; }
     bool hasMeasureSocket() const { return measureSocket != nullptr; }
-    const std::string& getLastFiredTransition() const { return lastFiredTransition; }
+    // The name of the transition chosen or fired last; empty before any, and
+    // when that transition is gone with a rebuild of the net that did not
+    // start a run.
+    const std::string& getLastFiredTransition() const;
     int getAnalysisState() const { return analysisState; }
     int getMode() const { return mode; }
     bool isInitialised() const { return initialised; }
@@ -140,7 +143,14 @@ protected:
     DateTime eventTime;
     const DateTime& startTime;
     DateTime stopTime;
-    std::string lastFiredTransition;
+    // The transition chosen or fired last (null: none) and the generation of
+    // the net's transition map it belongs to: kept at every event, while its
+    // name is asked for rarely. A run that rebuilds the net keeps the name.
+    void recordFired(Transition* t);
+    void forgetLastFired();
+    Transition* lastFired = nullptr;
+    unsigned long lastFiredGeneration = 0;
+    std::string lastFiredName;
     bool initialised = false;
     StopCause stopCause = StopCause::None;
     bool resultsWritten = true;

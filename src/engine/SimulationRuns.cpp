@@ -56,6 +56,9 @@ bool Simulation::isMeasureDone(const MeasureObj* m) const {
 
 void Simulation::startFromInitialMarking(bool firstRun) {
     resetCurrentTime();
+    // The transition fired last goes with the old net; its name stays.
+    lastFiredName = getLastFiredTransition();
+    lastFired = nullptr;
     net->clearMaps();
     net->buildNet();
     net->loadMeasureList(mode);
