@@ -168,6 +168,29 @@ std::vector<std::string> firedEvents(long events) {
     return fired;
 }
 
+// A scratch folder holding the workflow marking, the working directory for
+// the life of the object.
+class WorkflowFolder {
+public:
+    explicit WorkflowFolder(const std::string& name) : dir(name) {
+        char* cwd = getcwd(nullptr, 0);
+        previous = cwd;
+        std::free(cwd);
+        entered = chdir(dir.path().c_str()) == 0;
+        dir.write("marking.xml", markingWith(kWorkers, kSlots));
+    }
+    ~WorkflowFolder() {
+        if (entered) {
+            EXPECT_EQ(chdir(previous.c_str()), 0);
+        }
+    }
+    ScratchDir dir;
+    bool entered = false;
+
+private:
+    std::string previous;
+};
+
 } // namespace
 
 // With the transition log open every search builds its full candidate list
@@ -175,38 +198,29 @@ std::vector<std::string> firedEvents(long events) {
 // transition binds straight into its event. Both must draw the same numbers
 // and make the same events.
 TEST(WorkflowSimulation, TheDirectSearchMakesTheEventsOfTheFullSearch) {
-    ScratchDir dir("workflow-direct-search");
-    char* cwd = getcwd(nullptr, 0);
-    const std::string previous = cwd;
-    std::free(cwd);
-    ASSERT_EQ(chdir(dir.path().c_str()), 0);
-    dir.write("marking.xml", markingWith(kWorkers, kSlots));
+    WorkflowFolder folder("workflow-direct-search");
+    ASSERT_TRUE(folder.entered);
     testing::internal::CaptureStdout();
     const std::vector<std::string> direct = firedEvents(3000);
     std::vector<std::string> full;
+    bool tracing = false;
     {
-        testnets::OpenLogs logs(dir.path());
-        ASSERT_TRUE(MainClass::getLog()->isTransLogging());
+        testnets::OpenLogs logs(folder.dir.path());
+        tracing = MainClass::getLog()->isTransLogging();
         full = firedEvents(3000);
     }
     testing::internal::GetCapturedStdout();
-    EXPECT_EQ(chdir(previous.c_str()), 0);
+    ASSERT_TRUE(tracing);
     ASSERT_EQ(direct.size(), 3000u);
     ASSERT_EQ(full.size(), direct.size());
     for (std::size_t i = 0; i < direct.size(); ++i) ASSERT_EQ(full[i], direct[i]) << "event " << i;
 }
 
 TEST(WorkflowSimulation, WorkersSlotsAndEventListsStayConsistent) {
-    ScratchDir dir("workflow-simulation");
-    char* cwd = getcwd(nullptr, 0);
-    const std::string previous = cwd;
-    std::free(cwd);
-    ASSERT_EQ(chdir(dir.path().c_str()), 0);
-    dir.write("marking.xml", markingWith(kWorkers, kSlots));
-
+    WorkflowFolder folder("workflow-simulation");
+    ASSERT_TRUE(folder.entered);
     testing::internal::CaptureStdout();
     simulate(4000);
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(out.find("Couldn't find"), std::string::npos) << out;
-    EXPECT_EQ(chdir(previous.c_str()), 0);
 }
