@@ -298,7 +298,7 @@ void Transition::addBinding(Binding* b) {
     publishFirstEvent();
     for (Ptr<Token>& h : *b->getBoundTokens()) {
         h->addTransition(this);
-        removeNotBoundToken(h);
+        if (isInfinite) notBoundTokens.removeAll(h.GetRawPtr());
     }
     inEventList = true;
 }
