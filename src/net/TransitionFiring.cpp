@@ -119,7 +119,9 @@ void Transition::notifyTransitions() {
     const bool tracing = MainClass::getLog()->isTransLogging();
     for (Transition* t : couldEnableTransitions)
         if (tracing || !t->inEventList || t->isInfinite) t->couldEnableNotify();
-    for (Transition* t : couldDisableTransitions) t->couldDisableNotify();
+    // Likewise a neighbour without events has nothing to withdraw.
+    for (Transition* t : couldDisableTransitions)
+        if (tracing || t->inEventList) t->couldDisableNotify();
 }
 
 void Transition::couldEnableNotify() {
