@@ -59,6 +59,9 @@ public:
     USE_BLOCK_POOL(Binding)
 
 private:
+    // Sets the time: now plus a fresh delay, plus the time guard's wait.
+    void schedule(const DateTime& now);
+
     // The tokens live inside the binding (a binding binds one to a few), so
     // that making and dropping an event allocates one object, not two.
     TokenList tokens;
