@@ -631,7 +631,7 @@ public:
     void log(TokenList& binding) override;
     double display(TokenList& binding) override;
     // %(search)s
-    TempBindingList* generateBindingList() override;
+    TempBindingList* generateBindingList() override;%(first)s
     bool globalGuard() override;
     void initGlobalGuards() override;
     void moveTokens(TokenList& binding) override;
@@ -640,8 +640,10 @@ protected:
 %(fields)s
 };
 """ % {"comment": comment, "cls": t.cls, "ctor": ctor, "fields": fields,
-       "search": "The first combination of tokens of the input places, in marking order." if t.choice == "first"
-       else "Every combination of tokens of the input places, in marking order."}
+       "search": "The first combination of tokens of the input places, in marking order." if first_only(t)
+       else "Every combination of tokens of the input places, in marking order.",
+       "first": ("\n    bool searchesFirstOnly() const override { return true; }"
+                 "\n    bool findFirstBinding(TokenList& found) override;") if first_only(t) else ""}
 
 
 def wrap_comment(text, indent=""):
@@ -799,17 +801,39 @@ def display_source(t):
     return "\n".join(lines) + "\n"
 
 
+def first_only(t):
+    """Whether the search stops at the first combination it meets: by the
+    transition's choice, or because no arc of multiplicity 1 gives a choice."""
+    return t.choice == "first" or not [a for a in t.inputs if a.multiplicity == 1]
+
+
 def binding_list_source(t):
     """The search for enabling combinations: nested loops over the markings
     of the arcs of multiplicity 1, the first arc outermost, each part of the
     guard (joined by 'and') tested as soon as the tokens it reads are bound;
     then every arc of a higher multiplicity, which no expression reads, takes
     the oldest tokens that are still free (so its search costs one pass, not
-    one loop per token)."""
+    one loop per token).
+
+    A first-only search is written once, as findFirstBinding, which fills the
+    caller's empty list; its candidate list is made from it by the kernel."""
+    cls = t.cls
+    if first_only(t):
+        return (short_function("TempBindingList* %s::generateBindingList()" % cls, "return firstBindingAsList();")
+                + "\n" + search_source(t, True))
+    return search_source(t, False)
+
+
+def search_source(t, first):
     cls = t.cls
     access = TransitionAccess(t)
-    lines = ["TempBindingList* %s::generateBindingList() {" % cls,
-             "    TempBindingList* result = new TempBindingList();"]
+    if first:
+        lines = ["bool %s::findFirstBinding(TokenList&%s) {" % (cls, " found" if t.inputs else "")]
+        none, new_tokens, drop_tokens = "return false", "TokenList* tokens = &found;", "tokens->clear();"
+    else:
+        lines = ["TempBindingList* %s::generateBindingList() {" % cls,
+                 "    TempBindingList* result = new TempBindingList();"]
+        none, new_tokens, drop_tokens = "return result", "TokenList* tokens = new TokenList();", "delete tokens;"
     conditions = ex.conjuncts(t.guard.tree) if t.guard is not None else []
     singles = [a for a in t.inputs if a.multiplicity == 1]
     depth_of = {a.variable: k + 1 for k, a in enumerate(singles)}
@@ -821,8 +845,9 @@ def binding_list_source(t):
                 lines.append("%sif (!%s) %s;" % (indent, code.at_least(8), leave))
 
     if not t.inputs:
-        tests_at(0, "    ", "return result")
-        lines += ["    result->push_back(new TokenList());", "    return result;", "}"]
+        tests_at(0, "    ", none)
+        lines += ["    return true;", "}"] if first else ["    result->push_back(new TokenList());",
+                                                         "    return result;", "}"]
         return "\n".join(lines) + "\n"
     typed_variables = set()
     for c in conditions:
@@ -830,10 +855,10 @@ def binding_list_source(t):
     for a in t.inputs:
         lines.append("    MarkingList& %s = getPlaceMarking(%s);" % (a.marking, a.field))
     if len(t.inputs) > 1 or t.inputs[0].multiplicity > 1:
-        lines.append("    if (%s) return result;" % " || ".join(
+        lines.append("    if (%s) %s;" % (" || ".join(
             "%s.empty()" % a.marking if a.multiplicity == 1 else "%s.size() < %d" % (a.marking, a.multiplicity)
-            for a in t.inputs))
-    tests_at(0, "    ", "return result")
+            for a in t.inputs), none))
+    tests_at(0, "    ", none)
     # The not-bound tokens of all input places of an infinite server lie in one list.
     shared = t.infinite
     check_place = t.infinite and len({a.place.name for a in t.inputs}) > 1
@@ -862,9 +887,9 @@ def binding_list_source(t):
         depth += 1
         tests_at(k + 1, "    " * depth, "continue")
     ind = "    " * depth
-    leave = "continue" if singles else "return result"
+    leave = "continue" if singles else none
     multis = [a for a in t.inputs if a.multiplicity > 1]
-    lines.append("%sTokenList* tokens = new TokenList();" % ind)
+    lines.append(ind + new_tokens)
     for a in t.inputs:
         if a.multiplicity == 1:
             lines.append("%stokens->push_back(%s);" % (ind, a.variable))
@@ -884,24 +909,26 @@ def binding_list_source(t):
                   "%s    ++%s;" % (ind, a.count),
                   "%s}" % ind,
                   "%sif (%s < %d) {" % (ind, a.count, a.multiplicity),
-                  "%s    delete tokens;" % ind,
+                  "%s    %s" % (ind, drop_tokens),
                   "%s    %s;" % (ind, leave),
                   "%s}" % ind]
-    lines.append("%sresult->push_back(tokens);" % ind)
-    if t.choice == "first" or not singles:
-        lines.append("%sreturn result;" % ind)
+    if first:
+        lines.append("%sreturn true;" % ind)
+    else:
+        lines.append("%sresult->push_back(tokens);" % ind)
     for d in range(depth - 1, 0, -1):
         lines.append("    " * d + "}")
     if singles:
-        lines.append("    return result;")
+        lines.append("    %s;" % none)
     lines.append("}")
     if any("taken(*tokens" in line for line in lines):
-        lines.insert(2, "    // Whether `list` holds the token `t` already.")
-        lines.insert(3, "    auto taken = [](const TokenList& list, const Ptr<Token>& t) {")
-        lines.insert(4, "        for (const Ptr<Token>& h : list)")
-        lines.insert(5, "            if (h.GetRawPtr() == t.GetRawPtr()) return true;")
-        lines.insert(6, "        return false;")
-        lines.insert(7, "    };")
+        at = 1 if first else 2
+        lines[at:at] = ["    // Whether `list` holds the token `t` already.",
+                        "    auto taken = [](const TokenList& list, const Ptr<Token>& t) {",
+                        "        for (const Ptr<Token>& h : list)",
+                        "            if (h.GetRawPtr() == t.GetRawPtr()) return true;",
+                        "        return false;",
+                        "    };"]
     return "\n".join(lines) + "\n"
 
 

@@ -239,8 +239,25 @@ Binding* Simulation::resolve_conflicts(EventList& events) {
         }
         if (logging) log->getSimLog() << "\n\n     ---- !! END of random select !!  ---- \n\n\n";
     }
-    lastFiredTransition = chosen->getBoundTransition()->getName();
+    recordFired(chosen->getBoundTransition());
     return chosen;
+}
+
+void Simulation::recordFired(Transition* t) {
+    lastFired = t;
+    lastFiredGeneration = net->getTransitionsGeneration();
+}
+
+void Simulation::forgetLastFired() {
+    lastFired = nullptr;
+    lastFiredName.clear();
+}
+
+const std::string& Simulation::getLastFiredTransition() const {
+    static const std::string gone;
+    if (lastFired == nullptr) return lastFiredName;
+    // A transition of an earlier generation may be deleted: never read it.
+    return lastFiredGeneration == net->getTransitionsGeneration() ? lastFired->getName() : gone;
 }
 
 void Simulation::updateSimulationTime(const DateTime& t) {

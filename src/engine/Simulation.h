@@ -84,7 +84,10 @@ public:
     const DateTime& getCurrentSimulationTime() const { return currentSimulationTime; }
     socket_t* getMeasureSocket() { return measureSocket; }
     bool hasMeasureSocket() const { return measureSocket != nullptr; }
-    const std::string& getLastFiredTransition() const { return lastFiredTransition; }
+    // The name of the transition chosen or fired last; empty before any, and
+    // when that transition is gone with a rebuild of the net that did not
+    // start a run.
+    const std::string& getLastFiredTransition() const;
     int getAnalysisState() const { return analysisState; }
     int getMode() const { return mode; }
     bool isInitialised() const { return initialised; }
@@ -128,7 +131,7 @@ protected:
     bool resetMeasures = false;
     bool noRunTimeLimit = false;
     unsigned secmax;
-    int mode;
+    const int mode;
     double restartTime = 0.0;
     double epsMax;
     double samplingInterval;
@@ -140,7 +143,14 @@ protected:
     DateTime eventTime;
     const DateTime& startTime;
     DateTime stopTime;
-    std::string lastFiredTransition;
+    // The transition chosen or fired last (null: none) and the generation of
+    // the net's transition map it belongs to: kept at every event, while its
+    // name is asked for rarely. A run that rebuilds the net keeps the name.
+    void recordFired(Transition* t);
+    void forgetLastFired();
+    Transition* lastFired = nullptr;
+    unsigned long lastFiredGeneration = 0;
+    std::string lastFiredName;
     bool initialised = false;
     StopCause stopCause = StopCause::None;
     bool resultsWritten = true;
@@ -159,6 +169,19 @@ private:
     // level `current` to `next`.
     bool retrialPending() const;
     void moveToLevel(int& current, int next, int repeats);
+
+    // The measures an event updates: those of the net's list that are
+    // neither the importance function nor done with, in list order. Whether
+    // a measure is done with depends only on its own decisions (and on the
+    // fixed run mode), so the selection is made again only when the list or
+    // a decision of any measure has changed since.
+    const std::vector<MeasureObj*>& measuresToUpdate();
+    // Every measure of the list, with the bookkeeping of a reset (resetMeasures)
+    // and of a sampling point that takes no instantaneous values.
+    void updateEveryMeasure(Binding* b, bool accumulate, bool samplingOnly);
+    std::vector<MeasureObj*> updatedMeasures;
+    unsigned long updatedListGeneration = 0;
+    unsigned long updatedDecisions = 0;
 
     // The transitions in map order, refreshed when the net's map changes,
     // and the tree of their first events.

@@ -56,6 +56,9 @@ bool Simulation::isMeasureDone(const MeasureObj* m) const {
 
 void Simulation::startFromInitialMarking(bool firstRun) {
     resetCurrentTime();
+    // The transition fired last goes with the old net; its name stays.
+    lastFiredName = getLastFiredTransition();
+    lastFired = nullptr;
     net->clearMaps();
     net->buildNet();
     net->loadMeasureList(mode);
@@ -63,7 +66,35 @@ void Simulation::startFromInitialMarking(bool firstRun) {
     initMeasureList(firstRun);
 }
 
+// The usual event updates only the measures still at work, and none of them
+// has to be told about a reset: that walks the whole list.
 void Simulation::updateAllMeasures(Binding* b, bool accumulate, bool samplingOnly) {
+    if (resetMeasures || !accumulate || samplingOnly) {
+        updateEveryMeasure(b, accumulate, samplingOnly);
+        return;
+    }
+    for (MeasureObj* m : measuresToUpdate()) {
+        if (m->getFirstValue()) {
+            m->reset(startTime);
+            m->setFirstValue(false);
+        }
+        m->accum(b, restartWeight);
+    }
+}
+
+const std::vector<MeasureObj*>& Simulation::measuresToUpdate() {
+    if (updatedListGeneration != net->getMeasuresGeneration() ||
+        updatedDecisions != MeasureObj::decisionsGeneration()) {
+        updatedMeasures.clear();
+        for (MeasureObj* m : net->getMeasureList())
+            if (!m->isImportanceFunction() && !isMeasureDone(m)) updatedMeasures.push_back(m);
+        updatedListGeneration = net->getMeasuresGeneration();
+        updatedDecisions = MeasureObj::decisionsGeneration();
+    }
+    return updatedMeasures;
+}
+
+void Simulation::updateEveryMeasure(Binding* b, bool accumulate, bool samplingOnly) {
     for (MeasureObj* m : net->getMeasureList()) {
         if (m->isImportanceFunction()) continue;
         if (resetMeasures) m->setFirstValue(true);

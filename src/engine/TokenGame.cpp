@@ -169,7 +169,7 @@ bool TokenGame::singleStep(socket_t* s) {
         Binding* b = chooseNext(true);
         if (b == nullptr) break;
         fireChosen(b);
-        send(s, "Fired: " + lastFiredTransition + "#\n");
+        send(s, "Fired: " + getLastFiredTransition() + "#\n");
         std::string reply;
         const Received r = readCommand(s, reply);
         if (r == Received::Failed) return false;
@@ -219,7 +219,7 @@ void TokenGame::fire(const std::string& name) {
     Transition* t = net->getTransition(name);
     if (t == nullptr) {
         // Nothing fires, and the change message names no places.
-        lastFiredTransition.clear();
+        forgetLastFired();
         return;
     }
     Binding* b = t->getNextEvent();
@@ -232,7 +232,7 @@ void TokenGame::fire(const std::string& name) {
     }
     updateSimulationTime(b->getTime());
     executeEvent(b);
-    lastFiredTransition = t->getName();
+    recordFired(t);
     if (log->isSimLogging()) log->getSimLog() << " eventlist after FIRE at " << currentSimulationTime << " : " << "\n";
     repairPast();
 }
@@ -287,7 +287,7 @@ std::string TokenGame::fireList(bool perLine) {
 std::string TokenGame::changeMessage() {
     std::vector<std::string> places;
     const auto& transitions = net->getTransitions();
-    const auto it = transitions.find(lastFiredTransition);
+    const auto it = transitions.find(getLastFiredTransition());
     if (it != transitions.end()) {
         for (Place* p : it->second->getInPlaces()) places.push_back(p->getName());
         for (Place* p : it->second->getOutPlaces()) places.push_back(p->getName());

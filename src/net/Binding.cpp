@@ -6,19 +6,45 @@
 
 long Binding::idCounter = 0;
 
-Binding::Binding(TokenList* tokens, Transition* t, const DateTime& now) : boundTokens(tokens) { init(t, now); }
+namespace {
+// The handles of an owned list, which is deleted; an empty list for null.
+TokenList adopt(TokenList* owned) {
+    if (owned == nullptr) return TokenList();
+    TokenList taken(std::move(*owned));
+    delete owned;
+    return taken;
+}
+}  // namespace
 
-Binding::Binding(Transition* t, const DateTime& now) : boundTokens(nullptr) { init(t, now); }
+Binding::Binding(TokenList* owned, Transition* t, const DateTime& now)
+    : tokens(adopt(owned)), holdsTokens(owned != nullptr) {
+    init(t, now);
+}
+
+Binding::Binding(Transition* t, const DateTime& now) : holdsTokens(false) { init(t, now); }
 
 Binding::Binding(const DateTime& t)
-    : boundTokens(nullptr), boundTransition(nullptr), time(t), priority(0), ID(idCounter++), weight(1.0),
+    : holdsTokens(false), boundTransition(nullptr), time(t), priority(0), ID(idCounter++), weight(1.0),
       fireEvent(false) {}
 
-Binding::Binding(long id, Transition* t, DateTime when, int prio, double w, bool fire, TokenList* tokens)
-    : boundTokens(tokens), boundTransition(t), time(when), priority(prio), ID(id), weight(w), fireEvent(fire) {}
+Binding::Binding(long id, Transition* t, DateTime when, int prio, double w, bool fire, TokenList* owned)
+    : tokens(adopt(owned)),
+      holdsTokens(owned != nullptr),
+      boundTransition(t),
+      time(when),
+      priority(prio),
+      ID(id),
+      weight(w),
+      fireEvent(fire) {}
+
+void Binding::convertTempBinding(TokenList* owned) {
+    tokens = adopt(owned);
+    holdsTokens = owned != nullptr;
+}
 
 Binding& Binding::operator=(const Binding& other) {
-    boundTokens = other.boundTokens;
+    tokens = other.tokens;
+    holdsTokens = other.holdsTokens;
     boundTransition = other.boundTransition;
     time = other.time;
     priority = other.priority;
@@ -28,30 +54,25 @@ Binding& Binding::operator=(const Binding& other) {
     return *this;
 }
 
-Binding::~Binding() { delete boundTokens; }
+// The delay is asked first (it draws new random numbers at every call), also
+// for time-guard events, which then wait for the guard as well.
+inline void Binding::schedule(const DateTime& now) {
+    // A placeholder's list is empty.
+    const Seconds_T d = boundTransition->getFiringDelay(tokens);
+    time = now + d;
+    if (!fireEvent) time += boundTransition->Timeguard(now);
+}
 
 void Binding::init(Transition* t, const DateTime& now) {
     boundTransition = t;
     fireEvent = !t->timeguarded();
-    updateTime(now);
+    schedule(now);
     priority = t->getPriority();
     weight = t->getFiringWeight();
     ID = idCounter++;
 }
 
-// The delay is asked first (it draws new random numbers at every call), also
-// for time-guard events, which then wait for the guard as well.
-void Binding::updateTime(const DateTime& now) {
-    Seconds_T d;
-    if (boundTokens != nullptr) {
-        d = boundTransition->getFiringDelay(*boundTokens);
-    } else {
-        TokenList none;
-        d = boundTransition->getFiringDelay(none);
-    }
-    time = now + d;
-    if (!fireEvent) time += boundTransition->Timeguard(now);
-}
+void Binding::updateTime(const DateTime& now) { schedule(now); }
 
 std::ostream& operator<<(std::ostream& out, const Binding& b) {
     if (b.isTempBinding()) out << "Temp";

@@ -17,6 +17,9 @@ public:
 
     // Takes ownership of `tokens`.
     Binding(TokenList* tokens, Transition* t, const DateTime& now);
+    // An event whose tokens are filled in place (tokensToFill) before init
+    // times it, so that a search can bind straight into its event.
+    Binding() : holdsTokens(true), boundTransition(nullptr), priority(0), ID(-1), weight(1.0), fireEvent(true) {}
     // A time-guard placeholder.
     Binding(Transition* t, const DateTime& now);
     // A time stamp for the measures.
@@ -25,13 +28,17 @@ public:
     Binding(long ID, Transition* t, DateTime time, int priority, double weight, bool fireEvent, TokenList* tokens);
     Binding(const Binding&) = delete;
     Binding& operator=(const Binding& other);
-    ~Binding();
+    ~Binding() = default;
 
     void init(Transition* t, const DateTime& now);
     void updateTime(const DateTime& now);
-    void convertTempBinding(TokenList* tokens) { boundTokens = tokens; }
+    // Takes ownership of `tokens`: the placeholder becomes a firing event.
+    void convertTempBinding(TokenList* tokens);
 
-    TokenList* getBoundTokens() const { return boundTokens; }
+    TokenList& tokensToFill() { return tokens; }
+    // The bound tokens; null for a placeholder or a time stamp.
+    TokenList* getBoundTokens() { return holdsTokens ? &tokens : nullptr; }
+    const TokenList* getBoundTokens() const { return holdsTokens ? &tokens : nullptr; }
     Transition* getBoundTransition() const { return boundTransition; }
     const DateTime& getTime() const { return time; }
     void setTime(const DateTime& t) { time = t; }
@@ -39,7 +46,7 @@ public:
     long getID() const { return ID; }
     double getWeight() const { return weight; }
     bool isFireEvent() const { return fireEvent; }
-    bool isTempBinding() const { return boundTokens == nullptr; }
+    bool isTempBinding() const { return !holdsTokens; }
 
     // Event order: earlier time, then higher priority, then older binding.
     bool operator<(const Binding& b) const {
@@ -52,7 +59,13 @@ public:
     USE_BLOCK_POOL(Binding)
 
 private:
-    TokenList* boundTokens;
+    // Sets the time: now plus a fresh delay, plus the time guard's wait.
+    void schedule(const DateTime& now);
+
+    // The tokens live inside the binding (a binding binds one to a few), so
+    // that making and dropping an event allocates one object, not two.
+    TokenList tokens;
+    bool holdsTokens;
     Transition* boundTransition;
     DateTime time;
     int priority;

@@ -49,7 +49,8 @@ public:
     EventSet(const EventSet&) = delete;
     EventSet& operator=(const EventSet&) = delete;
 
-    bool empty() const { return tree.empty() && count == 0; }
+    // The tree is in use exactly while it holds events.
+    bool empty() const { return !inTree && count == 0; }
     std::size_t size() const { return inTree ? tree.size() : count; }
     Binding* front() const { return inTree ? *tree.begin() : inline_[0]; }
     Binding* back() const { return inTree ? *tree.rbegin() : inline_[count - 1]; }
@@ -69,7 +70,36 @@ public:
         return it;
     }
 
+    // The first event of a list (the usual case: a single-server
+    // transition) is placed inline; the rest is out of line.
     void insert(Binding* b) {
+        if (count == 0 && !inTree) {
+            inline_[0] = b;
+            count = 1;
+            return;
+        }
+        insertMore(b);
+    }
+
+    // Removes `b` (the same binding object) when it is in the list.
+    void erase(Binding* b) {
+        if (count == 1 && inline_[0] == b) {
+            count = 0;
+            return;
+        }
+        eraseMore(b);
+    }
+
+    void clear() {
+        tree.clear();
+        inTree = false;
+        count = 0;
+    }
+
+private:
+    static constexpr std::size_t kInline = 4;
+
+    [[gnu::noinline]] void insertMore(Binding* b) {
         if (inTree) {
             tree.insert(b);
             return;
@@ -90,8 +120,7 @@ public:
         ++count;
     }
 
-    // Removes `b` (the same binding object) when it is in the list.
-    void erase(Binding* b) {
+    [[gnu::noinline]] void eraseMore(Binding* b) {
         if (inTree) {
             auto it = tree.find(b);
             if (it != tree.end()) tree.erase(it);
@@ -107,14 +136,6 @@ public:
         }
     }
 
-    void clear() {
-        tree.clear();
-        inTree = false;
-        count = 0;
-    }
-
-private:
-    static constexpr std::size_t kInline = 4;
     Binding* inline_[kInline] = {};
     std::size_t count = 0;
     bool inTree = false;

@@ -44,10 +44,11 @@ inline double earliestOf(const double* times, std::size_t n) {
 #endif
 }
 
-// The top level holds at most this many nodes; it is scanned whole at every
-// collection, as fast as a few levels of recomputed nodes. A net of up to
-// this many transitions needs no level above its leaves.
-constexpr std::size_t kTopNodes = 64;
+// The top level holds at most this many nodes (one group of eight); it is
+// scanned whole at every collection. A net of up to eight transitions needs
+// no level above its leaves; any larger one recomputes only the groups
+// whose leaves changed, which costs less than scanning every leaf.
+constexpr std::size_t kTopNodes = 8;
 
 }  // namespace
 

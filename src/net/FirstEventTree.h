@@ -21,9 +21,9 @@ class Transition;
 // collection then recomputes the marked nodes level by level, each once (the
 // earliest of eight children is found with a few vector minimum
 // operations), and marks a node's parent only when the node changed. The top
-// level, at most 64 nodes, is scanned whole. So an event costs a few node
+// level, at most 8 nodes, is scanned whole. So an event costs a few node
 // updates per level and one short scan, and the levels grow with the
-// logarithm of the number of transitions; a net of up to 64 transitions has
+// logarithm of the number of transitions; a net of up to 8 transitions has
 // its leaves on top.
 class FirstEventTree {
 public:
@@ -67,7 +67,7 @@ private:
     // Node j of level l is at start[l] + j in the parallel arrays. Level 0
     // are the leaves, one per transition; every level is padded to a
     // multiple of kFanOut with nodes that hold no event; the last level (the
-    // top) has at most 64 nodes. A node to recompute is marked by its bit in
+    // top) has at most 8 nodes. A node to recompute is marked by its bit in
     // the marks of its level (bit j % 64 of word markStart[l] + j / 64).
     void takeInChanges();
     // Recomputes node j of level l from its children; answers whether it

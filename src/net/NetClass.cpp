@@ -31,7 +31,10 @@ void NetClass::addTransition(Transition* t) {
     ++transitionsGeneration;
 }
 
-void NetClass::addMeasure(MeasureObj* m) { measureList.push_back(m); }
+void NetClass::addMeasure(MeasureObj* m) {
+    measureList.push_back(m);
+    ++measuresGeneration;
+}
 
 void NetClass::linkPlaceToTransition(const char* place, const char* transition, int multiplicity) {
     Transition* t = getTransition(transition);
@@ -138,10 +141,12 @@ void NetClass::clearMaps() {
     measureList.clear();
     ++placesGeneration;
     ++transitionsGeneration;
+    ++measuresGeneration;
 }
 
 void NetClass::loadMeasureList(int mode) {
     measureList.clear();
+    ++measuresGeneration;
     for (MeasureObj* m : storedMeasureList) {
         if (mode == 0) {
             measureList.push_back(m);

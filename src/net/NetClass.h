@@ -69,7 +69,10 @@ public:
     // Changes whenever the transition map changes, so that the engine can keep
     // the transitions in map order without walking the map at every event.
     unsigned long getTransitionsGeneration() const { return transitionsGeneration; }
-    std::list<MeasureObj*>& getMeasureList() { return measureList; }
+    const std::list<MeasureObj*>& getMeasureList() const { return measureList; }
+    // Changes whenever the measure list changes, so that the engine can keep
+    // the measures it updates at every event without walking the list.
+    unsigned long getMeasuresGeneration() const { return measuresGeneration; }
 
     void setSimulation(Simulation* s) { simulation = s; }
     Simulation* getSimulation() const { return simulation; }
@@ -101,4 +104,5 @@ private:
     // Starts at 1 so that a fresh PlaceCache never matches.
     unsigned long placesGeneration = 1;
     unsigned long transitionsGeneration = 1;
+    unsigned long measuresGeneration = 1;
 };

@@ -33,6 +33,16 @@ public:
         }
         return *this;
     }
+    // Moving takes the other list's handles over without touching their
+    // counters; the other list is left empty.
+    TokenList(TokenList&& other) noexcept : TokenList() { takeOver(other); }
+    TokenList& operator=(TokenList&& other) noexcept {
+        if (this != &other) {
+            clear();
+            takeOver(other);
+        }
+        return *this;
+    }
     ~TokenList() {
         clear();
         if (data_ != inlineData()) ::operator delete(data_);
@@ -40,24 +50,16 @@ public:
 
     // `t` may be one of this list's own handles, which growing moves away:
     // take it over before the handles move.
+    // The growing case is out of line, so that the common one inlines into
+    // the generated searches.
     void push_back(const Ptr<Token>& t) {
-        if (size_ == capacity_) {
-            Ptr<Token> keep(t);
-            reserve(capacity_ * 2);
-            new (data_ + size_) Ptr<Token>(std::move(keep));
-        } else {
-            new (data_ + size_) Ptr<Token>(t);
-        }
+        if (size_ == capacity_) return growAndAppend(Ptr<Token>(t));
+        new (data_ + size_) Ptr<Token>(t);
         ++size_;
     }
     void push_back(Ptr<Token>&& t) {
-        if (size_ == capacity_) {
-            Ptr<Token> keep(std::move(t));
-            reserve(capacity_ * 2);
-            new (data_ + size_) Ptr<Token>(std::move(keep));
-        } else {
-            new (data_ + size_) Ptr<Token>(std::move(t));
-        }
+        if (size_ == capacity_) return growAndAppend(std::move(t));
+        new (data_ + size_) Ptr<Token>(std::move(t));
         ++size_;
     }
     void pop_back() { data_[--size_].~Ptr<Token>(); }
@@ -97,6 +99,33 @@ private:
         if (data_ != inlineData()) ::operator delete(data_);
         data_ = bigger;
         capacity_ = n;
+    }
+
+    [[gnu::noinline]] void growAndAppend(Ptr<Token>&& t) {
+        Ptr<Token> keep(std::move(t));
+        reserve(capacity_ * 2);
+        new (data_ + size_) Ptr<Token>(std::move(keep));
+        ++size_;
+    }
+    // Takes the handles of `other` into this empty list: heap storage is
+    // taken as it is, inline handles are moved one by one.
+    void takeOver(TokenList& other) noexcept {
+        if (other.data_ != other.inlineData()) {
+            if (data_ != inlineData()) ::operator delete(data_);
+            data_ = other.data_;
+            capacity_ = other.capacity_;
+            size_ = other.size_;
+            other.data_ = other.inlineData();
+            other.capacity_ = kInline;
+            other.size_ = 0;
+            return;
+        }
+        // Inline handles fit: this list is empty and holds at least kInline.
+        for (std::size_t i = 0; i < other.size_; ++i) {
+            new (data_ + size_) Ptr<Token>(std::move(other.data_[i]));
+            ++size_;
+        }
+        other.clear();
     }
 
     Ptr<Token>* data_;

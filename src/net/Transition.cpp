@@ -82,6 +82,7 @@ void Transition::startup() {
     cacheArcs();
     hasTimeguardFlag = hasTimeguard();
     timeguardCached = true;
+    firstOnly = searchesFirstOnly();
     updateAffectedTransitionList();
     trace(" startup 2 ...");
     affectedPlaces.clear();
@@ -114,6 +115,13 @@ void Transition::searchConfiguration() {
     if (!optimizing && cannotBind()) return;
     const DateTime& current = now();
     if (optimizing && (Timeguard(current) != 0.0 || cannotBind())) return;
+    if (firstOnly && !isInfinite && !MainClass::getLog()->isTransLogging()) bindFirstCombination(current);
+    else searchCandidates(current);
+}
+
+// Kept out of line, so that the common calls above, which end early or bind
+// directly, do not pay for the registers this part needs.
+[[gnu::noinline]] void Transition::searchCandidates(const DateTime& current) {
     TempBindingList* list = getAvailableBindingList();
     if (list == nullptr) return;
     Logging* log = MainClass::getLog();
@@ -148,6 +156,33 @@ void Transition::searchConfiguration() {
     }
     clearTempBindingList(list);
     delete list;
+}
+
+// The same steps as the general search with its one candidate: space and
+// guard are asked (both, as there), the choice among the one candidate draws
+// its number, and the event is timed and takes its ID after the search, as
+// there; but the search fills the event's own token list, without a
+// candidate list or copies of handles.
+void Transition::bindFirstCombination(const DateTime& current) {
+    const bool space = checkSpace();
+    const bool guard = globalGuard();
+    if (!(space && guard)) return;
+    Binding* b = new Binding();
+    if (!findFirstBinding(b->tokensToFill())) {
+        delete b;
+        return;
+    }
+    (void)random.randint(0, 0);
+    b->init(this, current);
+    addBinding(b);
+}
+
+TempBindingList* Transition::firstBindingAsList() {
+    TempBindingList* result = new TempBindingList();
+    TokenList* tokens = new TokenList();
+    if (findFirstBinding(*tokens)) result->push_back(tokens);
+    else delete tokens;
+    return result;
 }
 
 TempBindingList* Transition::getAvailableBindingList() {
@@ -263,7 +298,7 @@ void Transition::addBinding(Binding* b) {
     publishFirstEvent();
     for (Ptr<Token>& h : *b->getBoundTokens()) {
         h->addTransition(this);
-        removeNotBoundToken(h);
+        if (isInfinite) notBoundTokens.removeAll(h.GetRawPtr());
     }
     inEventList = true;
 }
@@ -310,7 +345,7 @@ bool Transition::convertTimeguardBinding(Binding* b) {
     // The event now holds tokens: when another firing consumes one of them,
     // the token must tell this transition, or the event would fire with a
     // token that lies in no place.
-    for (Ptr<Token>& h : *tokens) h->addTransition(this);
+    for (Ptr<Token>& h : *b->getBoundTokens()) h->addTransition(this);
     timeguardOptimization = false;
     Logging* log = MainClass::getLog();
     if (log->isTransLogging()) log->getTransLog() << "Binding is converted to: " << *b << "\n";

@@ -59,6 +59,11 @@ public:
     virtual bool globalGuard() { return true; }
     virtual void initGlobalGuards() {}
     virtual void moveTokens(TokenList& tokens) = 0;
+    // A transition whose search takes the first combination it meets (at
+    // most one candidate) also offers that search on its own: it appends
+    // the combination's tokens to `tokens` and answers whether it found one.
+    virtual bool searchesFirstOnly() const { return false; }
+    virtual bool findFirstBinding(TokenList&) { return false; }
 
     // Event list.
     void addBinding(Binding* b);
@@ -190,6 +195,9 @@ protected:
         if (MainClass::getLog()->isTransLogging()) traceLine(text);
     }
     void traceLine(const char* text) const;
+    // The candidate list of a first-only search: its one combination, or
+    // none.
+    TempBindingList* firstBindingAsList();
 
 private:
     // The arc multiplicities of this transition, read from the places once
@@ -215,6 +223,12 @@ private:
         return false;
     }
 
+    // The search of a single-server, first-only transition without the
+    // transition log: the combination goes straight into the new event.
+    void bindFirstCombination(const DateTime& current);
+    // The general search: every candidate the generated search offers, the
+    // choices among them, the traces.
+    void searchCandidates(const DateTime& current);
     void openLogfile(const std::string& logName, const std::string& description, std::ios::openmode mode);
     void withdraw(Binding* b);
     void insertMeasure(MeasureObj* m);
@@ -233,6 +247,8 @@ private:
     bool arcsCached = false;
     // No output place has a capacity: the space test always passes.
     bool outputsUnlimited = false;
+    // searchesFirstOnly(), asked once at start-up.
+    bool firstOnly = false;
     bool logging = false;
     bool displaying = false;
     bool watch = false;

@@ -113,8 +113,15 @@ void Transition::updateAffectedTransitionList() {
 }
 
 void Transition::notifyTransitions() {
-    for (Transition* t : couldEnableTransitions) t->couldEnableNotify();
-    for (Transition* t : couldDisableTransitions) t->couldDisableNotify();
+    // A single-server neighbour that holds its event ignores the notice;
+    // without the transition log (where the notice writes its line first)
+    // it is not even called.
+    const bool tracing = MainClass::getLog()->isTransLogging();
+    for (Transition* t : couldEnableTransitions)
+        if (tracing || !t->inEventList || t->isInfinite) t->couldEnableNotify();
+    // Likewise a neighbour without events has nothing to withdraw.
+    for (Transition* t : couldDisableTransitions)
+        if (tracing || t->inEventList) t->couldDisableNotify();
 }
 
 void Transition::couldEnableNotify() {

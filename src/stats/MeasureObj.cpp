@@ -26,6 +26,8 @@ void EstimateList::setKeepAll(bool all) {
 // ---------------------------------------------------------------------------
 // MeasureObj
 
+unsigned long MeasureObj::decisionChanges = 0;
+
 MeasureObj::MeasureObj(const char* measureName, NetClass* owner, bool w)
     : DefaultGM(measureName, "Result", owner), watch(w), name(measureName) {
     importance = name == "ImportanceFunction";
@@ -100,9 +102,9 @@ void MeasureObj::restoreTransientEstimates(const TransientEstimates& saved) {
     mean_transient_iter = saved.meanTransientIter;
     m2_iter = saved.m2Iter;
     PrecPortion = saved.precPortion;
-    precision_reached = saved.precisionReached;
+    changeDecision(precision_reached, saved.precisionReached);
     above_precision = saved.abovePrecision;
-    settled = saved.settled;
+    changeDecision(settled, saved.settled);
 }
 
 bool MeasureObj::makeTransientAnalysis(double& alpha, double x, int a, bool atEnd) {
@@ -134,8 +136,9 @@ bool MeasureObj::makeTransientAnalysis(double& alpha, double x, int a, bool atEn
         // The decision is taken at the replication's last sampling point,
         // over all its points, and only from the seventh replication on.
         if (atEnd && !precision_reached && a + 1 >= MIN_REPLICATIONS)
-            precision_reached = measure_reached_precision(static_cast<unsigned>(a) + 1u,
-                                                          static_cast<unsigned>(AveragedMean.size()), false);
+            changeDecision(precision_reached,
+                           measure_reached_precision(static_cast<unsigned>(a) + 1u,
+                                                     static_cast<unsigned>(AveragedMean.size()), false));
     }
     return precision_reached;
 }
@@ -171,7 +174,8 @@ bool MeasureObj::makeStationaryAnalysis(double& alpha, double, double) {
     }
     Epsilon.push_back(h / mean);
     if (!decisive) return false;
-    precision_reached = measure_reached_precision(static_cast<unsigned>(std::min<std::size_t>(n, ~0u)), 1, true);
+    changeDecision(precision_reached,
+                   measure_reached_precision(static_cast<unsigned>(std::min<std::size_t>(n, ~0u)), 1, true));
     return precision_reached;
 }
 

@@ -85,8 +85,12 @@ public:
     // A measure already precise when a transient replication starts is left
     // alone for the whole replication; one that becomes precise during it is
     // still sampled up to the replication's last sampling point.
-    void setSettled(bool on) { settled = on; }
+    void setSettled(bool on) { changeDecision(settled, on); }
     bool isSettled() const { return settled; }
+    // Changes whenever the precision decision or the settled flag of any
+    // measure changes: the engine keeps the measures it updates at every
+    // event and looks at them again only then.
+    static unsigned long decisionsGeneration() { return decisionChanges; }
 
     // RESTART's importance function, which the engine never samples.
     bool isImportanceFunction() const { return importance; }
@@ -172,9 +176,18 @@ protected:
     bool watch;
     bool percent_rule = false;
     double PrecPortion = 1.0;
-    bool precision_reached = false;
     bool above_precision = false;
-    bool settled = false;
     bool importance = false;
     std::string name;
+
+private:
+    // Every change of these two goes through changeDecision, which counts it.
+    void changeDecision(bool& flag, bool on) {
+        if (flag == on) return;
+        flag = on;
+        ++decisionChanges;
+    }
+    bool precision_reached = false;
+    bool settled = false;
+    static unsigned long decisionChanges;
 };

@@ -332,7 +332,7 @@ TEST_F(WorkflowNet, TransitionsAndArcsAsTheTableSays) {
 }
 
 TEST_F(WorkflowNet, MeasuresInTheirOrderWithTheirKinds) {
-    std::list<MeasureObj*>& list = net.getMeasureList();
+    const std::list<MeasureObj*>& list = net.getMeasureList();
     ASSERT_EQ(list.size(), kMeasures.size());
     auto it = list.begin();
     for (const MeasureRow& row : kMeasures) {

@@ -204,7 +204,12 @@ TEST(NetLanguage, ConstructsBecomeThePlainCodeTheKernelExpects) {
          "        if (!(token_x->get_tag() != std::string(\"skip\"))) continue;\n"},
         // Multiplicity 3: the oldest free tokens, in one pass.
         {"Transition_Batch.cpp", "        if (k_count == 3) break;\n"},
-        {"Transition_Batch.cpp", "    if (k_marking.size() < 3) return result;\n"},
+        // Only arcs of a higher multiplicity: one combination at most, found by
+        // the first-only search, whose candidate list the kernel makes.
+        {"Transition_Batch.cpp", "    if (k_marking.size() < 3) return false;\n"},
+        {"Transition_Batch.cpp",
+         "TempBindingList* Transition_Batch::generateBindingList() { return firstBindingAsList(); }\n"},
+        {"Transition_Batch.h", "    bool searchesFirstOnly() const override { return true; }\n"},
         {"Transition_Gather.cpp", "            if (candidate.GetRawPtr() == q.GetRawPtr()) continue;\n"},
         {"buildnet.cpp", "    linkPlaceToTransition(\"Pool\", \"Gather\", 3);\n"},
         // Token-dependent delay, global guard, time guard, local guard flag.
@@ -307,5 +312,6 @@ TEST(NetLanguage, MinimalDescriptionTakesTheDefaults) {
               std::string::npos)
         << go;
     const std::string come = dir.read("out/Transition_Come.cpp");
-    EXPECT_NE(come.find("    result->push_back(new TokenList());\n"), std::string::npos) << come;
+    EXPECT_NE(come.find("bool Transition_Come::findFirstBinding(TokenList&) {\n    return true;\n}\n"), std::string::npos)
+        << come;
 }

@@ -221,6 +221,30 @@ TEST(EngineCore, ASingleEventOrNoneDrawsNothing) {
     EXPECT_EQ(engine->rng().randu01(), firstDraw(9));
 }
 
+// The engine keeps the transition fired last, not its name; the name must
+// outlive a rebuild of the net by a run, and a transition deleted by any
+// other rebuild must never be read.
+TEST(EngineCore, TheLastFiredNameOutlivesTheTransition) {
+    TestNet net;
+    TestTransition* only = net.transition("Only", traits().withPriority(1));
+    only->startup();
+    Engine engine(&net);
+    EXPECT_EQ(engine->getLastFiredTransition(), "");
+    EventList events = engine.events();
+    engine->resolve_conflicts(events);
+    engine->startFromInitialMarking(true);
+    EXPECT_TRUE(net.getTransitions().empty());
+    EXPECT_EQ(engine->getLastFiredTransition(), "Only");
+
+    TestTransition* again = net.transition("Again", traits().withPriority(1));
+    again->startup();
+    events = engine.events();
+    engine->resolve_conflicts(events);
+    EXPECT_EQ(engine->getLastFiredTransition(), "Again");
+    net.clearMaps();
+    EXPECT_EQ(engine->getLastFiredTransition(), "");
+}
+
 TEST(EngineCore, ConflictsAreTracedInTheSimulationLog) {
     ScratchDir dir("engine-conflict-log");
     Conflict conflict(1, 1.0, 0.0, 3.0);
