@@ -285,10 +285,6 @@ void Transition::addNotBoundToken(const Ptr<Token>& t) {
     if (isInfinite) notBoundTokens.push_back(t);
 }
 
-void Transition::removeNotBoundToken(const Ptr<Token>& t) {
-    if (isInfinite) notBoundTokens.removeAll(t.GetRawPtr());
-}
-
 void Transition::addBinding(Binding* b) {
     KERNEL_ASSERT_TEXT(b->getBoundTokens() != nullptr, "binding->getBoundTokens() != NULL", "src/Transition", 367);
     KERNEL_ASSERT(isInfinite || bindings.empty(), "src/Transition", 368);
@@ -298,7 +294,7 @@ void Transition::addBinding(Binding* b) {
     publishFirstEvent();
     for (Ptr<Token>& h : *b->getBoundTokens()) {
         h->addTransition(this);
-        if (isInfinite) notBoundTokens.removeAll(h.GetRawPtr());
+        removeNotBoundToken(h);
     }
     inEventList = true;
 }

@@ -60,8 +60,9 @@ public:
     virtual void initGlobalGuards() {}
     virtual void moveTokens(TokenList& tokens) = 0;
     // A transition whose search takes the first combination it meets (at
-    // most one candidate) also offers that search on its own: it appends
-    // the combination's tokens to `tokens` and answers whether it found one.
+    // most one candidate) also offers that search on its own: it fills the
+    // empty list `tokens` with the combination's tokens and answers whether
+    // it found one (a list it could not complete is left empty).
     virtual bool searchesFirstOnly() const { return false; }
     virtual bool findFirstBinding(TokenList&) { return false; }
 
@@ -110,7 +111,9 @@ public:
 
     // Not-bound tokens of an infinite-server transition.
     void addNotBoundToken(const Ptr<Token>& t);
-    void removeNotBoundToken(const Ptr<Token>& t);
+    void removeNotBoundToken(const Ptr<Token>& t) {
+        if (isInfinite) notBoundTokens.removeAll(t.GetRawPtr());
+    }
     MarkingList& getNotBoundTokens() { return notBoundTokens; }
 
     // Linking and measures.
