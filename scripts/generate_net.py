@@ -1116,7 +1116,7 @@ public:
     bool accumulative() override;
     bool timeaverage() override;
     void accum(const Binding* binding, double weight) override;
-
+%(observes)s
 private:
     // The reward of the current marking.
     double reward();
@@ -1127,7 +1127,9 @@ private:
 
 extern %(cls)s* %(pointer)s;
 """ % {"comment": wrap_comment('// Measure "%s": %s %s.' % (m.name, what, m.reward_text)),
-       "cls": m.cls, "caches": caches, "pointer": m.pointer}
+       "cls": m.cls, "caches": caches, "pointer": m.pointer,
+       "observes": "" if m.kind != "instantaneous" and not m.importance else
+       "    bool accumulatesOverEvents() const override { return false; }\n"}
 
 
 def measure_source(net, m):

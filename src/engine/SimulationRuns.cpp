@@ -86,8 +86,17 @@ const std::vector<MeasureObj*>& Simulation::measuresToUpdate() {
     if (updatedListGeneration != net->getMeasuresGeneration() ||
         updatedDecisions != MeasureObj::decisionsGeneration()) {
         updatedMeasures.clear();
-        for (MeasureObj* m : net->getMeasureList())
-            if (!m->isImportanceFunction() && !isMeasureDone(m)) updatedMeasures.push_back(m);
+        for (MeasureObj* m : net->getMeasureList()) {
+            if (m->isImportanceFunction() || isMeasureDone(m)) continue;
+            if (m->accumulatesOverEvents()) {
+                updatedMeasures.push_back(m);
+            } else if (m->getFirstValue()) {
+                // Reset now, at this event, as the loop below would: the
+                // measure is not visited again until the selection changes.
+                m->reset(startTime);
+                m->setFirstValue(false);
+            }
+        }
         updatedListGeneration = net->getMeasuresGeneration();
         updatedDecisions = MeasureObj::decisionsGeneration();
     }

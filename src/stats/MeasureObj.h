@@ -56,6 +56,10 @@ public:
     virtual bool accumulative() = 0;
     virtual bool timeaverage() = 0;
     virtual void accum(const Binding* binding, double weight) = 0;
+    // Whether accum does anything: a measure of the current marking alone
+    // (its accum is empty) answers false, and the engine does not call it at
+    // every event.
+    virtual bool accumulatesOverEvents() const { return true; }
 
     void notify() {}
     void reset(const DateTime& t);
