@@ -199,26 +199,41 @@ TempBindingList* Transition::getAvailableBindingList() {
 
 bool Transition::checkSpace() const {
     if (outputsUnlimited) return true;
+    if (arcsCached) {
+        // The output arcs in the order of the output places, with their
+        // multiplicities: no lookup per place.
+        for (const Arc& a : outArcs)
+            if (!a.place->canTake(static_cast<unsigned>(a.multiplicity < 0 ? 0 : a.multiplicity)) &&
+                !hasSpaceFor(*a.place, a.multiplicity))
+                return false;
+        return true;
+    }
     for (Place* p : outPlaces) {
         const int add = outputMultiplicity(*p);
-        if (p->canTake(static_cast<unsigned>(add < 0 ? 0 : add))) continue;
-        bool isInput = false;
-        for (Place* q : inPlaces) {
-            if (q == p) {
-                isInput = true;
-                break;
-            }
-        }
-        if (isInput) {
-            const long take = inputMultiplicity(*p);
-            if (static_cast<long>(p->getCapacity()) >= static_cast<long>(p->getMarkingSize()) + add - take) continue;
-        }
-        Logging* log = MainClass::getLog();
-        if (log->isTransLogging())
-            log->getTransLog() << name << " checkSpace(): " << *p << " can't take token..." << "\n";
-        return false;
+        if (!p->canTake(static_cast<unsigned>(add < 0 ? 0 : add)) && !hasSpaceFor(*p, add)) return false;
     }
     return true;
+}
+
+// An output place that cannot take `add` more tokens as it is: there is space
+// all the same when it is also an input place and the firing takes tokens
+// from it first. Writes the trace line of a place without space.
+bool Transition::hasSpaceFor(const Place& p, int add) const {
+    bool isInput = false;
+    for (Place* q : inPlaces) {
+        if (q == &p) {
+            isInput = true;
+            break;
+        }
+    }
+    if (isInput) {
+        const long take = inputMultiplicity(p);
+        if (static_cast<long>(p.getCapacity()) >= static_cast<long>(p.getMarkingSize()) + add - take) return true;
+    }
+    Logging* log = MainClass::getLog();
+    if (log->isTransLogging())
+        log->getTransLog() << name << " checkSpace(): " << p << " can't take token..." << "\n";
+    return false;
 }
 
 int Transition::getEnablingDegree() {
@@ -359,6 +374,7 @@ void Transition::addInPlace(Place* p) {
 void Transition::addOutPlace(Place* p) {
     outPlaces.push_back(p);
     arcsCached = false;
+    outputsUnlimited = false;
     Logging* log = MainClass::getLog();
     if (log->isTransLogging()) log->getTransLog() << *this << " -> " << *p << "\n";
 }

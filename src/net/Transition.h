@@ -212,6 +212,7 @@ private:
     };
     void cacheArcs();
     int inputMultiplicity(const Place& p) const;
+    bool hasSpaceFor(const Place& p, int add) const;
     int outputMultiplicity(const Place& p) const;
     // A single-server transition with an input place holding fewer tokens
     // than its arc takes has no combination: the search would find nothing
