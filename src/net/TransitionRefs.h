@@ -60,7 +60,7 @@ public:
     Transition* const* end() const { return data_ + size_; }
 
 private:
-    static constexpr std::size_t kInline = 4;
+    static constexpr std::size_t kInline = 8;
 
     bool containsFrom(std::size_t from, const Transition* t) const {
         for (std::size_t i = from; i < size_; ++i)
