@@ -50,6 +50,11 @@ public:
         if (MainClass::getLog()->isTransLogging()) traceTransition(" added Transition ", t);
         transitions.push_back(t);
     }
+    // As addTransition, for a caller that knows `t` is not registered here.
+    void addNewTransition(Transition* t) {
+        if (MainClass::getLog()->isTransLogging()) traceTransition(" added Transition ", t);
+        transitions.addNew(t);
+    }
     void removeTransition(Transition* t) {
         if (MainClass::getLog()->isTransLogging()) traceTransition(" removed Transition ", t);
         transitions.removeAll(t);

@@ -15,6 +15,13 @@ long Transition::globalFireCount = 0;
 namespace {
 const char* truth(bool b) { return b ? "TRUE" : "FALSE"; }
 const DateTime kNoEngineTime;
+
+// Whether the token at `i` also stands earlier in the list.
+bool boundEarlier(const TokenList& tokens, std::size_t i) {
+    for (std::size_t j = 0; j < i; ++j)
+        if (tokens[j].GetRawPtr() == tokens[i].GetRawPtr()) return true;
+    return false;
+}
 }  // namespace
 
 Transition::Transition(int uniqueid, const char* transitionName, NetClass* owner, const PlaceIdentMap& placeMap,
@@ -307,9 +314,20 @@ void Transition::addBinding(Binding* b) {
     if (log->isEventLogging()) log->getEventLog() << "addToEventList()... " << *b << "\n";
     bindings.insert(b);
     publishFirstEvent();
-    for (Ptr<Token>& h : *b->getBoundTokens()) {
-        h->addTransition(this);
-        removeNotBoundToken(h);
+    // A single-server transition registers only through its one event, so a
+    // token it binds once is new to it (the token's list then needs no full
+    // scan when the event goes).
+    TokenList& tokens = *b->getBoundTokens();
+    if (!isInfinite) {
+        for (std::size_t i = 0; i < tokens.size(); ++i) {
+            if (i == 0 || !boundEarlier(tokens, i)) tokens[i]->addNewTransition(this);
+            else tokens[i]->addTransition(this);
+        }
+    } else {
+        for (Ptr<Token>& h : tokens) {
+            h->addTransition(this);
+            removeNotBoundToken(h);
+        }
     }
     inEventList = true;
 }

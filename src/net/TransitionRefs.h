@@ -13,9 +13,15 @@ class Transition;
 // withdrawal unregisters them, and tokens are created by the thousands per
 // second, so the first few entries live inside the token and longer lists
 // take their storage from the block pool.
+//
+// The list knows whether it may hold an entry twice: only then does a
+// removal have to look at every entry. A caller that knows its entry is new
+// (a single-server transition registering its one binding) says so with
+// addNew; every other addition, and every copy, counts as a possible repeat
+// until the list is empty again.
 class TransitionRefs {
 public:
-    TransitionRefs() noexcept : base_(inline_), data_(inline_), size_(0), capacity_(kInline) {}
+    TransitionRefs() noexcept : base_(inline_), data_(inline_), size_(0), capacity_(kInline), mayRepeat_(false) {}
     TransitionRefs(const TransitionRefs& other) : TransitionRefs() { assign(other); }
     TransitionRefs& operator=(const TransitionRefs& other) {
         if (this != &other) {
@@ -28,28 +34,35 @@ public:
     ~TransitionRefs() { release(); }
 
     void push_back(Transition* t) {
-        if (data_ + size_ == base_ + capacity_) makeRoom();
-        data_[size_++] = t;
+        append(t);
+        mayRepeat_ = true;
     }
+    // `t` is not in the list.
+    void addNew(Transition* t) { append(t); }
     // Removes every occurrence of `t`, keeping the order of the others. The
     // holders of a consumed token withdraw in the order they registered, so
     // the first entry is the usual one: it is dropped by moving the start.
     void removeAll(const Transition* t) {
         if (size_ == 0) return;
+        if (!mayRepeat_) {
+            removeOnly(t);
+            return;
+        }
         if (data_[0] == t && !containsFrom(1, t)) {
-            ++data_;
-            if (--size_ == 0) data_ = base_;
+            dropFirst();
             return;
         }
         std::uint32_t kept = 0;
         for (std::uint32_t i = 0; i < size_; ++i)
             if (data_[i] != t) data_[kept++] = data_[i];
         size_ = kept;
+        if (size_ == 0) clear();
     }
     bool contains(const Transition* t) const { return containsFrom(0, t); }
     void clear() {
         data_ = base_;
         size_ = 0;
+        mayRepeat_ = false;
     }
 
     std::size_t size() const { return size_; }
@@ -62,6 +75,25 @@ public:
 private:
     static constexpr std::size_t kInline = 8;
 
+    void append(Transition* t) {
+        if (data_ + size_ == base_ + capacity_) makeRoom();
+        data_[size_++] = t;
+    }
+    void dropFirst() {
+        ++data_;
+        if (--size_ == 0) clear();
+    }
+    // Removes the one occurrence of `t`, if any (no entry repeats).
+    void removeOnly(const Transition* t) {
+        if (data_[0] == t) {
+            dropFirst();
+            return;
+        }
+        std::uint32_t i = 1;
+        while (i < size_ && data_[i] != t) ++i;
+        if (i == size_) return;
+        for (--size_; i < size_; ++i) data_[i] = data_[i + 1];
+    }
     bool containsFrom(std::size_t from, const Transition* t) const {
         for (std::size_t i = from; i < size_; ++i)
             if (data_[i] == t) return true;
@@ -82,6 +114,7 @@ private:
         std::memcpy(base_, other.data_, other.size_ * sizeof(Transition*));
         data_ = base_;
         size_ = other.size_;
+        mayRepeat_ = size_ > 0;
     }
     void grow(std::size_t n) {
         std::uint32_t cap = capacity_;
@@ -123,5 +156,6 @@ private:
     // list without a moving start.
     std::uint32_t size_;
     std::uint32_t capacity_;
+    bool mayRepeat_;  // an entry may stand twice in the list
     Transition* inline_[kInline];
 };

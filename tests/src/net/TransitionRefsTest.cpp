@@ -62,3 +62,34 @@ TEST(TransitionRefs, RemovesEveryOccurrenceAndCopiesInOrder) {
     refs.removeAll(tr(42));
     EXPECT_EQ(refs.size(), 5u);
 }
+
+// Entries known to be new are removed one by one wherever they stand; once an
+// entry may repeat (a plain addition, or a copy of the list) every removal
+// takes all occurrences again, until the list has been empty.
+TEST(TransitionRefs, NewEntriesAndPossibleRepeatsAreRemovedAlike) {
+    TransitionRefs refs;
+    for (int i : {1, 2, 3, 4}) refs.addNew(tr(i));
+    refs.removeAll(tr(3));
+    refs.removeAll(tr(1));
+    refs.removeAll(tr(42));
+    EXPECT_EQ(items(refs), (std::vector<Transition*>{tr(2), tr(4)}));
+
+    refs.push_back(tr(2));
+    refs.addNew(tr(5));
+    refs.removeAll(tr(2));
+    EXPECT_EQ(items(refs), (std::vector<Transition*>{tr(4), tr(5)}));
+
+    TransitionRefs copy(refs);
+    copy.push_back(tr(4));
+    copy.removeAll(tr(4));
+    EXPECT_EQ(items(copy), (std::vector<Transition*>{tr(5)}));
+
+    // Emptied, the list counts as one without repeats again.
+    refs.removeAll(tr(4));
+    refs.removeAll(tr(5));
+    EXPECT_TRUE(refs.empty());
+    for (int i : {6, 7, 8, 9, 10, 11, 12, 13, 14}) refs.addNew(tr(i));
+    refs.removeAll(tr(10));
+    refs.removeAll(tr(6));
+    EXPECT_EQ(items(refs), (std::vector<Transition*>{tr(7), tr(8), tr(9), tr(11), tr(12), tr(13), tr(14)}));
+}
