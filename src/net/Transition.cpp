@@ -90,6 +90,7 @@ void Transition::startup() {
     hasTimeguardFlag = hasTimeguard();
     timeguardCached = true;
     firstOnly = searchesFirstOnly();
+    directSearch = firstOnly && !isInfinite && !hasTimeguardFlag;
     updateAffectedTransitionList();
     trace(" startup 2 ...");
     affectedPlaces.clear();
@@ -118,6 +119,13 @@ void Transition::updateEventList() {
 
 
 void Transition::searchConfiguration() {
+    // The general steps below, as they turn out for a direct search.
+    if (directSearch && !MainClass::getLog()->isTransLogging()) {
+        for (const Arc& a : inArcs)
+            if (a.place->getMarkingSize() < static_cast<unsigned>(a.multiplicity)) return;
+        bindFirstCombination(now());
+        return;
+    }
     const bool optimizing = isOptimizingTimeguardTransition();
     if (!optimizing && cannotBind()) return;
     const DateTime& current = now();
@@ -385,6 +393,7 @@ bool Transition::convertTimeguardBinding(Binding* b) {
 void Transition::addInPlace(Place* p) {
     inPlaces.push_back(p);
     arcsCached = false;
+    directSearch = false;
     Logging* log = MainClass::getLog();
     if (log->isTransLogging()) log->getTransLog() << *this << " <- " << *p << "\n";
 }
@@ -392,6 +401,7 @@ void Transition::addInPlace(Place* p) {
 void Transition::addOutPlace(Place* p) {
     outPlaces.push_back(p);
     arcsCached = false;
+    directSearch = false;
     outputsUnlimited = false;
     Logging* log = MainClass::getLog();
     if (log->isTransLogging()) log->getTransLog() << *this << " -> " << *p << "\n";

@@ -253,6 +253,11 @@ private:
     bool outputsUnlimited = false;
     // searchesFirstOnly(), asked once at start-up.
     bool firstOnly = false;
+    // Set at start-up for a single-server, first-only transition without a
+    // time guard: with the transition log closed its search is a test of the
+    // input places' token counts and, when they suffice, bindFirstCombination.
+    // Changing the arcs clears it.
+    bool directSearch = false;
     bool logging = false;
     bool displaying = false;
     bool watch = false;
