@@ -54,24 +54,6 @@ Binding& Binding::operator=(const Binding& other) {
     return *this;
 }
 
-// The delay is asked first (it draws new random numbers at every call), also
-// for time-guard events, which then wait for the guard as well.
-inline void Binding::schedule(const DateTime& now) {
-    // A placeholder's list is empty.
-    const Seconds_T d = boundTransition->getFiringDelay(tokens);
-    time = now + d;
-    if (!fireEvent) time += boundTransition->Timeguard(now);
-}
-
-void Binding::init(Transition* t, const DateTime& now) {
-    boundTransition = t;
-    fireEvent = !t->timeguarded();
-    schedule(now);
-    priority = t->getPriority();
-    weight = t->getFiringWeight();
-    ID = idCounter++;
-}
-
 void Binding::updateTime(const DateTime& now) { schedule(now); }
 
 std::ostream& operator<<(std::ostream& out, const Binding& b) {

@@ -30,7 +30,10 @@ public:
     Binding& operator=(const Binding& other);
     ~Binding() = default;
 
-    void init(Transition* t, const DateTime& now);
+    // Takes the transition's event properties and times the event. Inline
+    // (defined in net/Transition.h, which it reads): a search makes one
+    // event after another.
+    inline void init(Transition* t, const DateTime& now);
     void updateTime(const DateTime& now);
     // Takes ownership of `tokens`: the placeholder becomes a firing event.
     void convertTempBinding(TokenList* tokens);
@@ -60,7 +63,7 @@ public:
 
 private:
     // Sets the time: now plus a fresh delay, plus the time guard's wait.
-    void schedule(const DateTime& now);
+    inline void schedule(const DateTime& now);
 
     // The tokens live inside the binding (a binding binds one to a few), so
     // that making and dropping an event allocates one object, not two.
