@@ -117,8 +117,13 @@ void Transition::notifyTransitions() {
     // without the transition log (where the notice writes its line first)
     // it is not even called.
     const bool tracing = MainClass::getLog()->isTransLogging();
-    for (Transition* t : couldEnableTransitions)
-        if (tracing || !t->inEventList || t->isInfinite) t->couldEnableNotify();
+    for (Transition* t : couldEnableTransitions) {
+        if (tracing) t->couldEnableNotify();
+        else if (t->inEventList && !t->isInfinite) continue;
+        // What couldEnableNotify would do: a direct search has no time guard.
+        else if (t->directSearch) t->searchConfiguration();
+        else t->couldEnableNotify();
+    }
     // Likewise a neighbour without events has nothing to withdraw.
     for (Transition* t : couldDisableTransitions)
         if (tracing || t->inEventList) t->couldDisableNotify();
