@@ -61,7 +61,7 @@ Transition::~Transition() {
         firstEventTree->set(firstEventLeaf, nullptr);
         firstEventTree->setOwner(firstEventLeaf, nullptr);
     }
-    for (Binding* b : bindings) delete b;
+    for (Binding* b : bindings) dropEvent(b);
     bindings.clear();
 }
 
@@ -182,9 +182,11 @@ void Transition::bindFirstCombination(const DateTime& current) {
     const bool space = checkSpace();
     const bool guard = globalGuard();
     if (!(space && guard)) return;
-    Binding* b = new Binding();
+    Binding* b = &ownEvent;
+    if (ownEventInUse) b = new Binding();
+    else ownEventInUse = true;
     if (!findFirstBinding(b->tokensToFill())) {
-        delete b;
+        dropEvent(b);
         return;
     }
     (void)random.randint(0, 0);
@@ -351,7 +353,7 @@ void Transition::removeBinding(Binding* b, bool notify) {
     }
     bindings.erase(b);
     publishFirstEvent();
-    delete b;
+    dropEvent(b);
     inEventList = !bindings.empty();
 }
 

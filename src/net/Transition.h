@@ -150,7 +150,7 @@ public:
     void setInEventList(bool on) { inEventList = on; }
     // The events are deleted (the restore brings new ones).
     void removeCurrentBindings() {
-        for (Binding* b : bindings) delete b;
+        for (Binding* b : bindings) dropEvent(b);
         bindings.clear();
         publishFirstEvent();
     }
@@ -235,6 +235,16 @@ private:
     void searchCandidates(const DateTime& current);
     void openLogfile(const std::string& logName, const std::string& description, std::ios::openmode mode);
     void withdraw(Binding* b);
+    // Ends an event that has left the event list: the transition's own event
+    // is emptied for the next one, any other is deleted.
+    void dropEvent(Binding* b) {
+        if (b != &ownEvent) {
+            delete b;
+            return;
+        }
+        ownEvent.tokensToFill().clear();
+        ownEventInUse = false;
+    }
     void insertMeasure(MeasureObj* m);
     void notifyMeasuresOf(bool accumulate, const Binding* b, double weight);
 
@@ -293,6 +303,11 @@ private:
     int id;
     bool localGuard;
     std::string pagePath;
+    // The event a direct search makes (a single-server transition has one
+    // at a time): kept here, so that making and dropping it allocates
+    // nothing. Its binding ID, time and tokens are new every time.
+    Binding ownEvent;
+    bool ownEventInUse = false;
 };
 
 std::ostream& operator<<(std::ostream& out, const Transition& t);
