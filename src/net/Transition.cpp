@@ -343,6 +343,13 @@ void Transition::addBinding(Binding* b) {
 }
 
 void Transition::removeBinding(Binding* b, bool notify) {
+    withdrawUnpublished(b, notify);
+    publishFirstEvent();
+}
+
+// removeBinding without telling the engine's tree: for a caller that
+// publishes the event list once it is complete again.
+void Transition::withdrawUnpublished(Binding* b, bool notify) {
     Logging* log = MainClass::getLog();
     if (log->isTransLogging()) log->getTransLog() << "removeFromEventList()... " << *this << "\n";
     if (TokenList* tokens = b->getBoundTokens()) {
@@ -352,7 +359,6 @@ void Transition::removeBinding(Binding* b, bool notify) {
         }
     }
     bindings.erase(b);
-    publishFirstEvent();
     dropEvent(b);
     inEventList = !bindings.empty();
 }

@@ -74,11 +74,15 @@ void Transition::fire(Binding* b, double weight) {
         lg->getTransLog() << " token->notifyTransition() " << "\n";
         traceLine(" now deleting event...");
     }
-    removeBinding(b, true);
+    // The engine's tree learns of this event list once the next event is
+    // searched: a single-server transition that finds one publishes it
+    // then, otherwise the list is published here.
+    withdrawUnpublished(b, true);
     notifyTransitions();
     trace("... event deleted...");
     if (isOptimizingTimeguardTransition()) addTimeguardBinding(firedAt);
     else searchConfiguration();
+    if (isInfinite || bindings.empty()) publishFirstEvent();
     if (tracing) {
         traceLine("... searched configuration ...");
         lg->getTransLog() << "\t fire ende" << "\n";
@@ -175,7 +179,12 @@ void Transition::tokenNotify(const Ptr<Token>& t) {
         }
     } else {
         KERNEL_ASSERT(bindings.size() == 1, "src/Transition", 514);
-        removeBinding(bindings.front(), false);
+        // The search usually brings a new event at once: the engine's tree
+        // is told once, about the list as the search leaves it.
+        withdrawUnpublished(bindings.front(), false);
+        searchConfiguration();
+        if (bindings.empty()) publishFirstEvent();
+        return;
     }
     searchConfiguration();
 }
