@@ -1,6 +1,5 @@
 #pragma once
 #include <cstddef>
-#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -21,12 +20,12 @@ class Transition;
 // until the list is empty again.
 class TransitionRefs {
 public:
-    TransitionRefs() noexcept : base_(inline_), data_(inline_), size_(0), capacity_(kInline), mayRepeat_(false) {}
+    TransitionRefs() noexcept
+        : base_(inline_), data_(inline_), end_(inline_), limit_(inline_ + kInline), mayRepeat_(false) {}
     TransitionRefs(const TransitionRefs& other) : TransitionRefs() { assign(other); }
     TransitionRefs& operator=(const TransitionRefs& other) {
         if (this != &other) {
-            data_ = base_;
-            size_ = 0;
+            data_ = end_ = base_;
             assign(other);
         }
         return *this;
@@ -43,92 +42,95 @@ public:
     // holders of a consumed token withdraw in the order they registered, so
     // the first entry is the usual one: it is dropped by moving the start.
     void removeAll(const Transition* t) {
-        if (size_ == 0) return;
+        if (data_ == end_) return;
         if (!mayRepeat_) {
             removeOnly(t);
             return;
         }
-        if (data_[0] == t && !containsFrom(1, t)) {
+        if (*data_ == t && !containsFrom(data_ + 1, t)) {
             dropFirst();
             return;
         }
-        std::uint32_t kept = 0;
-        for (std::uint32_t i = 0; i < size_; ++i)
-            if (data_[i] != t) data_[kept++] = data_[i];
-        size_ = kept;
-        if (size_ == 0) clear();
+        Transition** kept = data_;
+        for (Transition** i = data_; i != end_; ++i)
+            if (*i != t) *kept++ = *i;
+        end_ = kept;
+        if (data_ == end_) clear();
     }
-    bool contains(const Transition* t) const { return containsFrom(0, t); }
+    bool contains(const Transition* t) const { return containsFrom(data_, t); }
     void clear() {
-        data_ = base_;
-        size_ = 0;
+        data_ = end_ = base_;
         mayRepeat_ = false;
     }
 
-    std::size_t size() const { return size_; }
-    bool empty() const { return size_ == 0; }
+    std::size_t size() const { return static_cast<std::size_t>(end_ - data_); }
+    bool empty() const { return data_ == end_; }
     Transition* operator[](std::size_t i) const { return data_[i]; }
     Transition* const* data() const { return data_; }
     Transition* const* begin() const { return data_; }
-    Transition* const* end() const { return data_ + size_; }
+    Transition* const* end() const { return end_; }
 
 private:
     static constexpr std::size_t kInline = 8;
 
     void append(Transition* t) {
-        if (data_ + size_ == base_ + capacity_) makeRoom();
-        data_[size_++] = t;
+        if (end_ == limit_) makeRoom();
+        *end_++ = t;
     }
     void dropFirst() {
-        ++data_;
-        if (--size_ == 0) clear();
+        if (++data_ == end_) clear();
     }
     // Removes the one occurrence of `t`, if any (no entry repeats).
     void removeOnly(const Transition* t) {
-        if (data_[0] == t) {
+        if (*data_ == t) {
             dropFirst();
             return;
         }
-        std::uint32_t i = 1;
-        while (i < size_ && data_[i] != t) ++i;
-        if (i == size_) return;
-        for (--size_; i < size_; ++i) data_[i] = data_[i + 1];
+        Transition** i = data_ + 1;
+        while (i != end_ && *i != t) ++i;
+        if (i == end_) return;
+        for (--end_; i != end_; ++i) *i = *(i + 1);
     }
-    bool containsFrom(std::size_t from, const Transition* t) const {
-        for (std::size_t i = from; i < size_; ++i)
-            if (data_[i] == t) return true;
+    bool containsFrom(Transition* const* from, const Transition* t) const {
+        for (Transition* const* i = from; i != end_; ++i)
+            if (*i == t) return true;
         return false;
     }
+    std::size_t capacity() const { return static_cast<std::size_t>(limit_ - base_); }
     // The storage is full up to its end: move the entries back to its start
     // when entries at the front were dropped, else grow.
     void makeRoom() {
         if (data_ != base_) {
-            std::memmove(base_, data_, size_ * sizeof(Transition*));
+            const std::size_t n = size();
+            std::memmove(base_, data_, n * sizeof(Transition*));
             data_ = base_;
+            end_ = base_ + n;
         } else {
-            grow(capacity_ * 2);
+            grow(capacity() * 2);
         }
     }
     void assign(const TransitionRefs& other) {
-        if (other.size_ > capacity_) grow(other.size_);
-        std::memcpy(base_, other.data_, other.size_ * sizeof(Transition*));
+        const std::size_t n = other.size();
+        if (n > capacity()) grow(n);
+        std::memcpy(base_, other.data_, n * sizeof(Transition*));
         data_ = base_;
-        size_ = other.size_;
-        mayRepeat_ = size_ > 0;
+        end_ = base_ + n;
+        mayRepeat_ = n > 0;
     }
     void grow(std::size_t n) {
-        std::uint32_t cap = capacity_;
+        std::size_t cap = capacity();
         while (cap < n) cap *= 2;
         Transition** bigger = allocate(cap);
-        std::memcpy(bigger, data_, size_ * sizeof(Transition*));
+        const std::size_t count = size();
+        std::memcpy(bigger, data_, count * sizeof(Transition*));
         release();
         base_ = data_ = bigger;
-        capacity_ = cap;
+        end_ = bigger + count;
+        limit_ = bigger + cap;
     }
     static Transition** allocate(std::size_t cap) {
         void* p;
         switch (cap) {
-            case 8: p = BlockPool<8 * sizeof(Transition*)>::allocate(); break;
             case 16: p = BlockPool<16 * sizeof(Transition*)>::allocate(); break;
             case 32: p = BlockPool<32 * sizeof(Transition*)>::allocate(); break;
             case 64: p = BlockPool<64 * sizeof(Transition*)>::allocate(); break;
@@ -136,26 +138,24 @@ private:
         }
         return static_cast<Transition**>(p);
     }
-    // Frees the storage (not the entries' order: callers copy first).
+    // Frees the storage and leaves the list empty on its inline storage
+    // (callers that keep entries copy them first).
     void release() {
         if (base_ == inline_) return;
-        switch (capacity_) {
-            case 8: BlockPool<8 * sizeof(Transition*)>::release(base_); break;
+        switch (capacity()) {
             case 16: BlockPool<16 * sizeof(Transition*)>::release(base_); break;
             case 32: BlockPool<32 * sizeof(Transition*)>::release(base_); break;
             case 64: BlockPool<64 * sizeof(Transition*)>::release(base_); break;
             default: ::operator delete(base_); break;
         }
-        base_ = data_ = inline_;
-        capacity_ = kInline;
+        base_ = data_ = end_ = inline_;
+        limit_ = inline_ + kInline;
     }
 
-    Transition** base_;  // the storage
-    Transition** data_;  // the first entry, within the storage
-    // Counts of 32 bits keep the list (and so every token) no larger than a
-    // list without a moving start.
-    std::uint32_t size_;
-    std::uint32_t capacity_;
-    bool mayRepeat_;  // an entry may stand twice in the list
+    Transition** base_;   // the storage
+    Transition** data_;   // the first entry, within the storage
+    Transition** end_;    // one past the last entry
+    Transition** limit_;  // the end of the storage
+    bool mayRepeat_;      // an entry may stand twice in the list
     Transition* inline_[kInline];
 };
