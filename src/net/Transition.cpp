@@ -118,14 +118,7 @@ void Transition::updateEventList() {
 }
 
 
-void Transition::searchConfiguration() {
-    // The general steps below, as they turn out for a direct search.
-    if (directSearch && !MainClass::getLog()->isTransLogging()) {
-        for (const Arc& a : inArcs)
-            if (a.place->getMarkingSize() < static_cast<unsigned>(a.multiplicity)) return;
-        bindFirstCombination(now());
-        return;
-    }
+void Transition::searchGeneral() {
     const bool optimizing = isOptimizingTimeguardTransition();
     if (!optimizing && cannotBind()) return;
     const DateTime& current = now();

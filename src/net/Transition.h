@@ -93,7 +93,17 @@ public:
     }
 
     // Binding search.
-    void searchConfiguration();
+    void searchConfiguration() {
+        // The general steps, as they turn out for a direct search; inline,
+        // because most searches end at the token-count test.
+        if (directSearch && !MainClass::getLog()->isTransLogging()) {
+            for (const Arc& a : inArcs)
+                if (a.place->getMarkingSize() < static_cast<unsigned>(a.multiplicity)) return;
+            bindFirstCombination(now());
+            return;
+        }
+        searchGeneral();
+    }
     TempBindingList* getAvailableBindingList();
     int getEnablingDegree();
     TokenList* extractRandomBinding(TempBindingList* list);
@@ -230,6 +240,8 @@ private:
     // The search of a single-server, first-only transition without the
     // transition log: the combination goes straight into the new event.
     void bindFirstCombination(const DateTime& current);
+    // Every other search: time guards, the transition log, infinite servers.
+    void searchGeneral();
     // The general search: every candidate the generated search offers, the
     // choices among them, the traces.
     void searchCandidates(const DateTime& current);
