@@ -4,9 +4,15 @@
 #include <iostream>
 
 #include "base/PrintableText.h"
+#include "engine/Simulation.h"
 #include "net/Place.h"
 #include "net/Transition.h"
 #include "stats/MeasureObj.h"
+
+void NetClass::setSimulation(Simulation* s) {
+    simulation = s;
+    clock = s != nullptr ? &s->getCurrentSimulationTime() : nullptr;
+}
 
 NetClass::NetClass() {}
 

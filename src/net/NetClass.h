@@ -12,6 +12,7 @@ class Transition;
 class MeasureObj;
 class Simulation;
 class Token;
+class DateTime;
 
 // The registry of a net: its places and transitions by name, and its
 // performance measures. The generated model derives ImplementedNetClass and
@@ -74,8 +75,10 @@ public:
     // the measures it updates at every event without walking the list.
     unsigned long getMeasuresGeneration() const { return measuresGeneration; }
 
-    void setSimulation(Simulation* s) { simulation = s; }
+    void setSimulation(Simulation* s);
     Simulation* getSimulation() const { return simulation; }
+    // The engine's clock; null without an engine. Every search reads it.
+    const DateTime* getClock() const { return clock; }
 
     std::string writeMaps() const;
     void storeMeasureList();
@@ -89,6 +92,7 @@ private:
     std::list<MeasureObj*> measureList;
     std::list<MeasureObj*> storedMeasureList;
     Simulation* simulation = nullptr;
+    const DateTime* clock = nullptr;
     // Takes the current generation out of the maps: it is kept while its
     // places count a measure of storedMeasureList (that measure is evaluated
     // again after the rebuild, and its last place deletes it), else deleted

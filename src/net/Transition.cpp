@@ -65,10 +65,7 @@ Transition::~Transition() {
     bindings.clear();
 }
 
-const DateTime& Transition::now() const {
-    Simulation* s = net->getSimulation();
-    return s != nullptr ? s->getCurrentSimulationTime() : kNoEngineTime;
-}
+const DateTime& Transition::noEngineTime() { return kNoEngineTime; }
 
 bool Transition::isSingleStep() const {
     Simulation* s = net->getSimulation();

@@ -13,6 +13,7 @@
 #include "net/EventSet.h"
 #include "net/FirstEventTree.h"
 #include "net/MarkingList.h"
+#include "net/NetClass.h"
 #include "net/Place.h"
 #include "net/TokenList.h"
 #include "random/Delay.h"
@@ -201,7 +202,11 @@ public:
 
 protected:
     // The engine's clock (the start of time when no engine runs the net).
-    const DateTime& now() const;
+    const DateTime& now() const {
+        const DateTime* clock = net->getClock();
+        return clock != nullptr ? *clock : noEngineTime();
+    }
+    static const DateTime& noEngineTime();
     bool isSingleStep() const;
     // One trace line "<name><text>" in the transition log, when it is open.
     void trace(const char* text) const {
