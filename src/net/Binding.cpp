@@ -54,8 +54,6 @@ Binding& Binding::operator=(const Binding& other) {
     return *this;
 }
 
-void Binding::updateTime(const DateTime& now) { schedule(now); }
-
 std::ostream& operator<<(std::ostream& out, const Binding& b) {
     if (b.isTempBinding()) out << "Temp";
     out << "Binding[" << (b.isFireEvent() ? "FIRE, " : "TIMEGUARD, ") << b.getBoundTransition()->getName()

@@ -34,7 +34,9 @@ public:
     // (defined in net/Transition.h, which it reads): a search makes one
     // event after another.
     inline void init(Transition* t, const DateTime& now);
-    void updateTime(const DateTime& now);
+    // Sets the time: now plus a fresh delay, plus the time guard's wait
+    // (inline in net/Transition.h as well).
+    inline void updateTime(const DateTime& now);
     // Takes ownership of `tokens`: the placeholder becomes a firing event.
     void convertTempBinding(TokenList* tokens);
 
@@ -62,9 +64,6 @@ public:
     USE_BLOCK_POOL(Binding)
 
 private:
-    // Sets the time: now plus a fresh delay, plus the time guard's wait.
-    inline void schedule(const DateTime& now);
-
     // The tokens live inside the binding (a binding binds one to a few), so
     // that making and dropping an event allocates one object, not two.
     TokenList tokens;

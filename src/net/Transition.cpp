@@ -172,9 +172,9 @@ void Transition::bindFirstCombination(const DateTime& current) {
     const bool space = checkSpace();
     const bool guard = globalGuard();
     if (!(space && guard)) return;
-    Binding* b = &ownEvent;
-    if (ownEventInUse) b = new Binding();
-    else ownEventInUse = true;
+    // The own event is free while the list is empty (a single-server
+    // transition searches only then).
+    Binding* b = bindings.empty() ? &ownEvent : new Binding();
     if (!findFirstBinding(b->tokensToFill())) {
         dropEvent(b);
         return;

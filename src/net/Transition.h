@@ -261,7 +261,6 @@ private:
             return;
         }
         ownEvent.tokensToFill().clear();
-        ownEventInUse = false;
     }
     void insertMeasure(MeasureObj* m);
     void notifyMeasuresOf(bool accumulate, const Binding* b, double weight);
@@ -324,15 +323,15 @@ private:
     // The event a direct search makes (a single-server transition has one
     // at a time): kept here, so that making and dropping it allocates
     // nothing. Its binding ID, time and tokens are new every time.
+    // It is in use exactly while it is in the (then one-event) event list.
     Binding ownEvent;
-    bool ownEventInUse = false;
 };
 
 std::ostream& operator<<(std::ostream& out, const Transition& t);
 
 // The delay is asked first (it draws new random numbers at every call), also
 // for time-guard events, which then wait for the guard as well.
-inline void Binding::schedule(const DateTime& now) {
+inline void Binding::updateTime(const DateTime& now) {
     // A placeholder's list is empty.
     const Seconds_T d = boundTransition->getFiringDelay(tokens);
     time = now + d;
@@ -342,7 +341,7 @@ inline void Binding::schedule(const DateTime& now) {
 inline void Binding::init(Transition* t, const DateTime& now) {
     boundTransition = t;
     fireEvent = !t->timeguarded();
-    schedule(now);
+    updateTime(now);
     priority = t->getPriority();
     weight = t->getFiringWeight();
     ID = idCounter++;
