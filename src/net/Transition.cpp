@@ -317,40 +317,21 @@ void Transition::addBinding(Binding* b) {
     // A single-server transition registers only through its one event, so a
     // token it binds once is new to it (the token's list then needs no full
     // scan when the event goes).
+    // A binding's handles are never empty (they come from markings), so
+    // they are read without the handle's check.
     TokenList& tokens = *b->getBoundTokens();
     if (!isInfinite) {
         for (std::size_t i = 0; i < tokens.size(); ++i) {
-            if (i == 0 || !boundEarlier(tokens, i)) tokens[i]->addNewTransition(this);
-            else tokens[i]->addTransition(this);
+            if (i == 0 || !boundEarlier(tokens, i)) tokens[i].GetRawPtr()->addNewTransition(this);
+            else tokens[i].GetRawPtr()->addTransition(this);
         }
     } else {
         for (Ptr<Token>& h : tokens) {
-            h->addTransition(this);
+            h.GetRawPtr()->addTransition(this);
             removeNotBoundToken(h);
         }
     }
     inEventList = true;
-}
-
-void Transition::removeBinding(Binding* b, bool notify) {
-    withdrawUnpublished(b, notify);
-    publishFirstEvent();
-}
-
-// removeBinding without telling the engine's tree: for a caller that
-// publishes the event list once it is complete again.
-void Transition::withdrawUnpublished(Binding* b, bool notify) {
-    Logging* log = MainClass::getLog();
-    if (log->isTransLogging()) log->getTransLog() << "removeFromEventList()... " << *this << "\n";
-    if (TokenList* tokens = b->getBoundTokens()) {
-        for (Ptr<Token>& h : *tokens) {
-            h->removeTransition(this);
-            if (notify) h->notifyTransitions(h);
-        }
-    }
-    bindings.erase(b);
-    dropEvent(b);
-    inEventList = !bindings.empty();
 }
 
 void Transition::addTimeguardBinding(const DateTime& time) {

@@ -77,7 +77,7 @@ void Transition::fire(Binding* b, double weight) {
     // The engine's tree learns of this event list once the next event is
     // searched: a single-server transition that finds one publishes it
     // then, otherwise the list is published here.
-    withdrawUnpublished(b, true);
+    withdrawFired(b);
     notifyTransitions();
     trace("... event deleted...");
     if (isOptimizingTimeguardTransition()) addTimeguardBinding(firedAt);
@@ -91,6 +91,44 @@ void Transition::fire(Binding* b, double weight) {
     if (watch) net->getSimulation()->measureOut(this, static_cast<double>(fireCount));
     notifyMeasures();
     notifyPlaceWatch();
+}
+
+// The fired event leaves the list; every token it consumed tells the other
+// transitions whose events hold it, right after this transition has left
+// the token's list.
+void Transition::withdrawFired(Binding* b) {
+    Logging* log = MainClass::getLog();
+    if (log->isTransLogging()) log->getTransLog() << "removeFromEventList()... " << *this << "\n";
+    if (TokenList* tokens = b->getBoundTokens()) {
+        // A binding's handles are never empty: read without the check.
+        for (Ptr<Token>& h : *tokens) {
+            h.GetRawPtr()->removeTransition(this);
+            h.GetRawPtr()->notifyTransitions(h);
+        }
+    }
+    bindings.erase(b);
+    dropEvent(b);
+    inEventList = !bindings.empty();
+}
+
+// removeBinding without telling the engine's tree, for a caller that
+// publishes the event list once it is complete again, and without telling
+// anyone of the tokens (they are still where they were). Inline: a consumed
+// token's holders call it before their new search.
+inline void Transition::withdrawUnpublished(Binding* b) {
+    Logging* log = MainClass::getLog();
+    if (log->isTransLogging()) log->getTransLog() << "removeFromEventList()... " << *this << "\n";
+    if (TokenList* tokens = b->getBoundTokens())
+        for (Ptr<Token>& h : *tokens) h.GetRawPtr()->removeTransition(this);
+    bindings.erase(b);
+    dropEvent(b);
+    inEventList = !bindings.empty();
+}
+
+void Transition::removeBinding(Binding* b, bool notify) {
+    if (notify) withdrawFired(b);
+    else withdrawUnpublished(b);
+    publishFirstEvent();
 }
 
 void Transition::updateAffectedTransitionList() {
@@ -181,7 +219,7 @@ void Transition::tokenNotify(const Ptr<Token>& t) {
         KERNEL_ASSERT(bindings.size() == 1, "src/Transition", 514);
         // The search usually brings a new event at once: the engine's tree
         // is told once, about the list as the search leaves it.
-        withdrawUnpublished(bindings.front(), false);
+        withdrawUnpublished(bindings.front());
         searchConfiguration();
         if (bindings.empty()) publishFirstEvent();
         return;
