@@ -632,7 +632,7 @@ public:
     double display(TokenList& binding) override;
     // %(search)s
     TempBindingList* generateBindingList() override;%(first)s
-    bool globalGuard() override;
+    bool globalGuard() override;%(guardless)s
     void initGlobalGuards() override;
     void moveTokens(TokenList& binding) override;
 
@@ -642,6 +642,7 @@ protected:
 """ % {"comment": comment, "cls": t.cls, "ctor": ctor, "fields": fields,
        "search": "The first combination of tokens of the input places, in marking order." if first_only(t)
        else "Every combination of tokens of the input places, in marking order.",
+       "guardless": "\n    bool hasGlobalGuard() const override { return false; }" if t.global_guard is None else "",
        "first": ("\n    bool searchesFirstOnly() const override { return true; }"
                  "\n    bool findFirstBinding(TokenList& found) override;") if first_only(t) else ""}
 

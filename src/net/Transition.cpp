@@ -87,6 +87,7 @@ void Transition::startup() {
     hasTimeguardFlag = hasTimeguard();
     timeguardCached = true;
     firstOnly = searchesFirstOnly();
+    guardFree = !hasGlobalGuard();
     directSearch = firstOnly && !isInfinite && !hasTimeguardFlag;
     updateAffectedTransitionList();
     trace(" startup 2 ...");
@@ -170,7 +171,7 @@ void Transition::searchGeneral() {
 // candidate list or copies of handles.
 void Transition::bindFirstCombination(const DateTime& current) {
     const bool space = checkSpace();
-    const bool guard = globalGuard();
+    const bool guard = guardPasses();
     if (!(space && guard)) return;
     // The own event is free while the list is empty (a single-server
     // transition searches only then).
@@ -194,7 +195,7 @@ TempBindingList* Transition::firstBindingAsList() {
 
 TempBindingList* Transition::getAvailableBindingList() {
     const bool space = checkSpace();
-    const bool guard = globalGuard();
+    const bool guard = guardPasses();
     Logging* log = MainClass::getLog();
     if (log->isTransLogging()) {
         log->getTransLog() << name << " so we check()...  GlobalGuard(): " << truth(guard)

@@ -66,6 +66,9 @@ public:
     // it found one (a list it could not complete is left empty).
     virtual bool searchesFirstOnly() const { return false; }
     virtual bool findFirstBinding(TokenList&) { return false; }
+    // Whether globalGuard() may answer false; a transition that says no is
+    // not asked (asked once at start-up).
+    virtual bool hasGlobalGuard() const { return true; }
 
     // Event list.
     void addBinding(Binding* b);
@@ -228,6 +231,8 @@ private:
     void cacheArcs();
     int inputMultiplicity(const Place& p) const;
     bool hasSpaceFor(const Place& p, int add) const;
+    // globalGuard(), unless the transition has none.
+    bool guardPasses() { return guardFree || globalGuard(); }
     int outputMultiplicity(const Place& p) const;
     // A single-server transition with an input place holding fewer tokens
     // than its arc takes has no combination: the search would find nothing
@@ -281,6 +286,8 @@ private:
     bool outputsUnlimited = false;
     // searchesFirstOnly(), asked once at start-up.
     bool firstOnly = false;
+    // !hasGlobalGuard(), asked once at start-up: the guard always passes.
+    bool guardFree = false;
     // Set at start-up for a single-server, first-only transition without a
     // time guard: with the transition log closed its search is a test of the
     // input places' token counts and, when they suffice, bindFirstCombination.

@@ -186,7 +186,7 @@ void Transition::couldEnableNotify() {
 void Transition::couldDisableNotify() {
     trace("couldDisableNF()");
     if (isOptimizingTimeguardTransition() || !inEventList) return;
-    if (!(checkSpace() && globalGuard())) removeAllBindingsFromEventList();
+    if (!(checkSpace() && guardPasses())) removeAllBindingsFromEventList();
     if (isInfinite) {
         const long count = static_cast<long>(bindings.size());
         const long excess = count - getEnablingDegree();
@@ -231,7 +231,7 @@ void Transition::placeNotify() {
     if (firing || isOptimizingTimeguardTransition()) return;
     trace(" placeNotify()... BEGIN");
     if (!inEventList) searchConfiguration();
-    else if (!globalGuard()) removeAllBindingsFromEventList();
+    else if (!guardPasses()) removeAllBindingsFromEventList();
     trace(" placeNotify() ...END");
 }
 
