@@ -49,9 +49,11 @@ public:
     EventSet(const EventSet&) = delete;
     EventSet& operator=(const EventSet&) = delete;
 
-    // The tree is in use exactly while it holds events.
-    bool empty() const { return !inTree && count == 0; }
-    std::size_t size() const { return inTree ? tree.size() : count; }
+    // The tree is in use exactly while it holds events; `count` is the
+    // number of events wherever they are, so that the frequent emptiness
+    // test reads one field.
+    bool empty() const { return count == 0; }
+    std::size_t size() const { return count; }
     Binding* front() const { return inTree ? *tree.begin() : inline_[0]; }
     Binding* back() const { return inTree ? *tree.rbegin() : inline_[count - 1]; }
 
@@ -73,7 +75,7 @@ public:
     // The first event of a list (the usual case: a single-server
     // transition) is placed inline; the rest is out of line.
     void insert(Binding* b) {
-        if (count == 0 && !inTree) {
+        if (count == 0) {
             inline_[0] = b;
             count = 1;
             return;
@@ -83,7 +85,7 @@ public:
 
     // Removes `b` (the same binding object) when it is in the list.
     void erase(Binding* b) {
-        if (count == 1 && inline_[0] == b) {
+        if (count == 1 && !inTree && inline_[0] == b) {
             count = 0;
             return;
         }
@@ -102,12 +104,13 @@ private:
     [[gnu::noinline]] void insertMore(Binding* b) {
         if (inTree) {
             tree.insert(b);
+            count = tree.size();
             return;
         }
         if (count == kInline) {
             tree.insert(inline_, inline_ + count);
             tree.insert(b);
-            count = 0;
+            count = tree.size();
             inTree = true;
             return;
         }
@@ -124,7 +127,8 @@ private:
         if (inTree) {
             auto it = tree.find(b);
             if (it != tree.end()) tree.erase(it);
-            if (tree.empty()) inTree = false;
+            count = tree.size();
+            if (count == 0) inTree = false;
             return;
         }
         for (std::size_t i = 0; i < count; ++i) {
