@@ -108,19 +108,22 @@ void Simulation::initTransitions() {
     for (Transition* t : transitionsInOrder()) t->startup();
 }
 
-const std::vector<Transition*>& Simulation::transitionsInOrder() {
-    if (orderedGeneration != net->getTransitionsGeneration()) {
-        detachFirstEvents();
-        orderedTransitions.clear();
-        for (const auto& entry : net->getTransitions()) orderedTransitions.push_back(entry.second);
-        firstEvents.reset(orderedTransitions.size());
-        for (std::size_t i = 0; i < orderedTransitions.size(); ++i) {
-            firstEvents.setOwner(i, orderedTransitions[i]);
-            orderedTransitions[i]->setFirstEventTree(&firstEvents, i);
-        }
-        orderedGeneration = net->getTransitionsGeneration();
-    }
+// Every event asks (inline: the net changes its transitions rarely).
+inline const std::vector<Transition*>& Simulation::transitionsInOrder() {
+    if (orderedGeneration != net->getTransitionsGeneration()) orderTransitions();
     return orderedTransitions;
+}
+
+void Simulation::orderTransitions() {
+    detachFirstEvents();
+    orderedTransitions.clear();
+    for (const auto& entry : net->getTransitions()) orderedTransitions.push_back(entry.second);
+    firstEvents.reset(orderedTransitions.size());
+    for (std::size_t i = 0; i < orderedTransitions.size(); ++i) {
+        firstEvents.setOwner(i, orderedTransitions[i]);
+        orderedTransitions[i]->setFirstEventTree(&firstEvents, i);
+    }
+    orderedGeneration = net->getTransitionsGeneration();
 }
 
 // Transitions that are gone have cleared their place in the tree.

@@ -186,6 +186,7 @@ private:
     // The transitions in map order, refreshed when the net's map changes,
     // and the tree of their first events.
     const std::vector<Transition*>& transitionsInOrder();
+    void orderTransitions();
     void detachFirstEvents();
     std::vector<Transition*> orderedTransitions;
     FirstEventTree firstEvents;
