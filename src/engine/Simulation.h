@@ -175,13 +175,15 @@ private:
     // a measure is done with depends only on its own decisions (and on the
     // fixed run mode), so the selection is made again only when the list or
     // a decision of any measure has changed since.
-    const std::vector<MeasureObj*>& measuresToUpdate();
+    void selectMeasuresToUpdate();
     // Every measure of the list, with the bookkeeping of a reset (resetMeasures)
     // and of a sampling point that takes no instantaneous values.
     void updateEveryMeasure(Binding* b, bool accumulate, bool samplingOnly);
     std::vector<MeasureObj*> updatedMeasures;
     unsigned long updatedListGeneration = 0;
     unsigned long updatedDecisions = 0;
+    // Whether the selection's pending first values have been taken care of.
+    bool firstValuesChecked = false;
 
     // The transitions in map order, refreshed when the net's map changes,
     // and the tree of their first events.

@@ -67,40 +67,45 @@ void Simulation::startFromInitialMarking(bool firstRun) {
 }
 
 // The usual event updates only the measures still at work, and none of them
-// has to be told about a reset: that walks the whole list.
+// has to be told about a reset: that walks the whole list. A first value
+// can be pending only in the first walk of a new selection (or after a
+// walk of the whole list), so later walks do not ask.
 void Simulation::updateAllMeasures(Binding* b, bool accumulate, bool samplingOnly) {
     if (resetMeasures || !accumulate || samplingOnly) {
         updateEveryMeasure(b, accumulate, samplingOnly);
         return;
     }
-    for (MeasureObj* m : measuresToUpdate()) {
-        if (m->getFirstValue()) {
-            m->reset(startTime);
-            m->setFirstValue(false);
-        }
-        m->accum(b, restartWeight);
-    }
-}
-
-const std::vector<MeasureObj*>& Simulation::measuresToUpdate() {
     if (updatedListGeneration != net->getMeasuresGeneration() ||
-        updatedDecisions != MeasureObj::decisionsGeneration()) {
-        updatedMeasures.clear();
-        for (MeasureObj* m : net->getMeasureList()) {
-            if (m->isImportanceFunction() || isMeasureDone(m)) continue;
-            if (m->accumulatesOverEvents()) {
-                updatedMeasures.push_back(m);
-            } else if (m->getFirstValue()) {
-                // Reset now, at this event, as the loop below would: the
-                // measure is not visited again until the selection changes.
+        updatedDecisions != MeasureObj::decisionsGeneration())
+        selectMeasuresToUpdate();
+    if (!firstValuesChecked) {
+        for (MeasureObj* m : updatedMeasures) {
+            if (m->getFirstValue()) {
                 m->reset(startTime);
                 m->setFirstValue(false);
             }
         }
-        updatedListGeneration = net->getMeasuresGeneration();
-        updatedDecisions = MeasureObj::decisionsGeneration();
+        firstValuesChecked = true;
     }
-    return updatedMeasures;
+    for (MeasureObj* m : updatedMeasures) m->accum(b, restartWeight);
+}
+
+void Simulation::selectMeasuresToUpdate() {
+    updatedMeasures.clear();
+    for (MeasureObj* m : net->getMeasureList()) {
+        if (m->isImportanceFunction() || isMeasureDone(m)) continue;
+        if (m->accumulatesOverEvents()) {
+            updatedMeasures.push_back(m);
+        } else if (m->getFirstValue()) {
+            // Reset now, at this event, as the walk of the selection would:
+            // the measure is not visited again until the selection changes.
+            m->reset(startTime);
+            m->setFirstValue(false);
+        }
+    }
+    updatedListGeneration = net->getMeasuresGeneration();
+    updatedDecisions = MeasureObj::decisionsGeneration();
+    firstValuesChecked = false;
 }
 
 void Simulation::updateEveryMeasure(Binding* b, bool accumulate, bool samplingOnly) {
@@ -115,6 +120,7 @@ void Simulation::updateEveryMeasure(Binding* b, bool accumulate, bool samplingOn
         if (accumulate && !(samplingOnly && !m->timeaverage() && !m->accumulative())) m->accum(b, restartWeight);
     }
     resetMeasures = false;
+    firstValuesChecked = false;
 }
 
 bool Simulation::updateSamplingPoints(bool analyse) {
