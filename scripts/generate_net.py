@@ -104,13 +104,75 @@ public:
     // The initial marking of the coloured places from the marking database.
     void createTokens() override;
     Ptr<Token> copyToken(Ptr<Token> t) override;
-    Ptr<Token> upcastToken(Ptr<Token> t) override;
+    Ptr<Token> upcastToken(Ptr<Token> t) override;%s
 };
-""" % (net.name, len(net.places), len(net.transitions), net.arc_count(), len(net.measures))
+""" % (net.name, len(net.places), len(net.transitions), net.arc_count(), len(net.measures),
+       """
+    // The measure updates of an event in one pass, for the selections a run
+    // makes of the measures.
+    int measurePassFor(const std::vector<MeasureObj*>& selected) const override;
+    void runMeasurePass(int pass, MeasureObj* const* selected, double t, double weight) override;"""
+       if measure_passes(net) else "")
+
+
+def accumulates(m):
+    """Whether the measure integrates its reward over the events (accum does
+    something)."""
+    return m.kind != "instantaneous" and not m.importance
+
+
+def measure_passes(net):
+    """The selections of measures a run updates at every event, each a list
+    of measures in the order of the net's measure list: every accumulating
+    measure (transient runs, profiling), and the time averages alone
+    (stationary and RESTART runs keep only those). Equal or empty selections
+    are given once."""
+    passes = []
+    for selection in ([m for m in net.measures if accumulates(m)],
+                      [m for m in net.measures if accumulates(m) and m.kind == "timeAverage"]):
+        if selection and selection not in passes:
+            passes.append(selection)
+    return passes
+
+
+def measure_pass_source(net):
+    passes = measure_passes(net)
+    if not passes:
+        return ""
+    out = ["""namespace {
+
+// Whether `selected` holds exactly one measure of each class of Ms, in this
+// order.
+template <class... Ms>
+bool selectionIs(const std::vector<MeasureObj*>& selected) {
+    std::size_t k = 0;
+    return selected.size() == sizeof...(Ms) && (... && (typeid(*selected[k++]) == typeid(Ms)));
+}
+
+} // namespace
+
+int ImplementedNetClass::measurePassFor(const std::vector<MeasureObj*>& selected) const {"""]
+    for k, selection in enumerate(passes):
+        lines = layout(("if (selectionIs<", [m.cls for m in selection], ">"), 4, "(selected)) return %d;" % k)
+        out.append("\n".join(["    " + lines[0]] + lines[1:]))
+    out.append("""    return -1;
+}
+
+// What accum does for each selected measure, at the event's time t.
+void ImplementedNetClass::runMeasurePass(int pass, MeasureObj* const* selected, double t, double weight) {""")
+    for k, selection in enumerate(passes):
+        out.append(("    if (pass == %d) {" % k) if k == 0 else ("    } else if (pass == %d) {" % k))
+        for i, m in enumerate(selection):
+            out.append("        static_cast<%s*>(selected[%d])->accumAt(t, weight);" % (m.cls, i))
+    out.append("    }\n}")
+    return "\n".join(out) + "\n"
 
 
 def buildnet_source(net):
-    includes = ['"ImplementedNetClass.h"', None, "<initializer_list>", "<iostream>", "<string>", None,
+    includes = ['"ImplementedNetClass.h"', None, "<initializer_list>", "<iostream>", "<string>"]
+    if measure_passes(net):
+        includes += ["<typeinfo>", "<vector>"]
+    includes += [None,
                 '"input/GMDB.h"', '"net/Place.h"']
     includes += ['"%s"' % c.header for c in net.colour_classes()]
     includes += ['"%s.h"' % t.cls for t in net.transitions]
@@ -219,6 +281,10 @@ Ptr<Token> ImplementedNetClass::upcastToken(Ptr<Token> t) {
         out.append("    if (type == %s) return Ptr<Token>(Dynamic_Cast<%s>(t));" % (cpp_string(c.name), c.cls))
     out.append("""    return Ptr<Token>();
 }""")
+    passes = measure_pass_source(net)
+    if passes:
+        out.append("")
+        out.append(passes.rstrip("\n"))
     return "\n".join(out) + "\n"
 
 
@@ -1101,10 +1167,13 @@ def measure_header(net, m):
     kinds = {"accumulative": "accumulated", "timeAverage": "time average of", "instantaneous": "current value of"}
     caches = "\n".join("    NetClass::PlaceCache cache_%d;  // %s" % (k + 1, p) for k, p in enumerate(m.places))
     what = "importance of the marking, the current value of" if m.importance else kinds[m.kind]
+    # An accumulating measure's reward is inline (the measure pass inlines
+    # it), so its header includes what the reward reads.
+    head, body = measure_reward_includes(net, m) if accumulates(m) else ([], [])
+    includes = "".join("#include %s\n" % i for i in head) + ("\n" if head else "")
+    includes += "".join("#include %s\n" % i for i in sorted(['"net/NetClass.h"', '"stats/MeasureObj.h"'] + body))
     return header_comment(net.description) + """#pragma once
-#include "net/NetClass.h"
-#include "stats/MeasureObj.h"
-
+%(includes)s
 class Binding;
 
 %(comment)s
@@ -1125,28 +1194,43 @@ private:
     // The places the reward reads, looked up by name.
 %(caches)s
 };
-
+%(inline)s
 extern %(cls)s* %(pointer)s;
 """ % {"comment": wrap_comment('// Measure "%s": %s %s.' % (m.name, what, m.reward_text)),
-       "cls": m.cls, "caches": caches, "pointer": m.pointer,
-       "observes": "" if m.kind != "instantaneous" and not m.importance else
-       "    bool accumulatesOverEvents() const override { return false; }\n"}
+       "cls": m.cls, "caches": caches, "pointer": m.pointer, "includes": includes,
+       "observes": """
+    // accum at the event's time t; the net's measure pass calls it directly.
+    void accumAt(double t, double weight) {
+        const double dt = t - lastTime;
+        lastTime = t;
+        value += weight * dt * reward();
+    }
+""" if accumulates(m) else "    bool accumulatesOverEvents() const override { return false; }\n",
+       "inline": "\n" + reward_source(m, "inline ") + "\n" if accumulates(m) else ""}
+
+
+def measure_reward_includes(net, m):
+    """The standard headers and the net's and kernel's headers the reward
+    needs."""
+    calls = ex.functions_called(m.reward.tree)
+    std = (["<algorithm>"] if calls & {"min", "max"} else []) + (["<cmath>"] if calls - {"min", "max"} else [])
+    body = ['"NetExpressions.h"'] if m.reward.needs_helpers() else []
+    body += sorted({'"%s"' % net.place(p).colour.header for p in ex.places_read(m.reward.tree, ("sum",))})
+    return std, body + ['"net/Place.h"']
 
 
 def measure_source(net, m):
     cls = m.cls
     out = [header_comment(net.description)]
-    accumulates = m.kind != "instantaneous" and not m.importance
-    includes = ['"net/Binding.h"'] if accumulates else []
-    calls = ex.functions_called(m.reward.tree)
-    std = (["<algorithm>"] if calls & {"min", "max"} else []) + (["<cmath>"] if calls - {"min", "max"} else [])
-    if m.reward.needs_helpers():
-        includes.append('"NetExpressions.h"')
-    includes += sorted({'"%s"' % net.place(p).colour.header for p in ex.places_read(m.reward.tree, ("sum",))})
     head = '#include "%s.h"\n\n' % cls
-    if std:
-        head += "\n".join("#include " + i for i in std) + "\n\n"
-    out.append(head + "\n".join("#include " + i for i in includes + ['"net/Place.h"']) + "\n")
+    if accumulates(m):
+        # The reward and what it reads are in the header.
+        out.append(head + '#include "net/Binding.h"\n')
+    else:
+        std, includes = measure_reward_includes(net, m)
+        if std:
+            head += "\n".join("#include " + i for i in std) + "\n\n"
+        out.append(head + "\n".join("#include " + i for i in includes) + "\n")
     out.append("%s* %s = nullptr;\n" % (cls, m.pointer))
     ctor = "%s::%s(NetClass* net) : MeasureObj(%s, net, %s)" % (cls, cls, cpp_string(m.name), cpp_bool(m.watch))
     if m.kind == "instantaneous":
@@ -1177,24 +1261,19 @@ double %s::measure(double dt) {
         out.append(short_function("double %s::measure(double)" % cls, "return reward();"))
     out.append(short_function("bool %s::accumulative()" % cls, "return %s;" % cpp_bool(m.kind == "accumulative")))
     out.append(short_function("bool %s::timeaverage()" % cls, "return %s;" % cpp_bool(m.kind == "timeAverage")))
-    if not accumulates:
+    if not accumulates(m):
         out.append(short_function("void %s::accum(const Binding*, double)" % cls))
+        out.append(reward_source(m))
     else:
-        out.append("""void %s::accum(const Binding* binding, double weight) {
-    const double t = binding->getTime().FullDateTime();
-    const double dt = t - lastTime;
-    lastTime = t;
-    value += weight * dt * reward();
-}
-""" % cls)
-    out.append(reward_source(m))
+        out.append(short_function("void %s::accum(const Binding* binding, double weight)" % cls,
+                                  "accumAt(binding->getTime().FullDateTime(), weight);").rstrip("\n"))
     return "\n".join(out) + "\n"
 
 
-def reward_source(m):
+def reward_source(m, qualifier=""):
     counted = set(ex.places_read(m.reward.tree, ("count",)))
     summed = set(ex.places_read(m.reward.tree, ("sum",)))
-    lines = ["// %s" % m.reward_text, "double %s::reward() {" % m.cls]
+    lines = ["// %s" % m.reward_text, "%sdouble %s::reward() {" % (qualifier, m.cls)]
     for k, p in enumerate(m.places):
         lookup_code = "net->getPlaceCached(%s, cache_%d)" % (cpp_string(p), k + 1)
         if p in summed:

@@ -184,6 +184,8 @@ private:
     unsigned long updatedDecisions = 0;
     // Whether the selection's pending first values have been taken care of.
     bool firstValuesChecked = false;
+    // The net's generated pass over exactly this selection, or -1.
+    int measurePass = -1;
 
     // The transitions in map order, refreshed when the net's map changes,
     // and the tree of their first events.

@@ -87,6 +87,10 @@ void Simulation::updateAllMeasures(Binding* b, bool accumulate, bool samplingOnl
         }
         firstValuesChecked = true;
     }
+    if (measurePass >= 0) {
+        net->runMeasurePass(measurePass, updatedMeasures.data(), b->getTime().FullDateTime(), restartWeight);
+        return;
+    }
     for (MeasureObj* m : updatedMeasures) m->accum(b, restartWeight);
 }
 
@@ -106,6 +110,7 @@ void Simulation::selectMeasuresToUpdate() {
     updatedListGeneration = net->getMeasuresGeneration();
     updatedDecisions = MeasureObj::decisionsGeneration();
     firstValuesChecked = false;
+    measurePass = net->measurePassFor(updatedMeasures);
 }
 
 void Simulation::updateEveryMeasure(Binding* b, bool accumulate, bool samplingOnly) {

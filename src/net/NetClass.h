@@ -30,6 +30,14 @@ public:
     virtual Ptr<Token> copyToken(Ptr<Token> t) = 0;
     // The same token re-typed to its colour class.
     virtual Ptr<Token> upcastToken(Ptr<Token> t) = 0;
+    // A generated net may do the measure updates of an event in one pass
+    // without virtual calls. measurePassFor answers which of its passes
+    // updates exactly the measures `selected`, in that order (each measure of
+    // the class the pass expects in its place), or -1 when none does;
+    // runMeasurePass then does for each what accum does at the event's time
+    // t. A net without passes answers -1.
+    virtual int measurePassFor(const std::vector<MeasureObj*>&) const { return -1; }
+    virtual void runMeasurePass(int, MeasureObj* const*, double, double) {}
 
     void addPlace(Place* p);
     void addTransition(Transition* t);

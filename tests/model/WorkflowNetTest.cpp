@@ -506,6 +506,48 @@ TEST_F(WorkflowNet, AccumulatedAndTimeAveragedRewards) {
     EXPECT_EQ(inUse->measure(0.0), 0.0);
 }
 
+TEST_F(WorkflowNet, MeasurePassesFitTheRunsSelectionsAndAccumulateAsAccumDoes) {
+    // The selections a run makes: every accumulating measure (transient,
+    // profiling) and the time averages alone (stationary, RESTART).
+    std::vector<MeasureObj*> all = {measure_C1__in__use, measure_AReady, measure_Act1Ready, measure_Act2Ready,
+                                    measure_A3Ready};
+    const int allPass = net.measurePassFor(all);
+    const int averagesPass = net.measurePassFor({measure_C1__in__use});
+    EXPECT_GE(allPass, 0);
+    EXPECT_GE(averagesPass, 0);
+    EXPECT_NE(allPass, averagesPass);
+    // Any other selection (a measure done with, another order, an
+    // instantaneous measure) has no pass.
+    EXPECT_EQ(net.measurePassFor({measure_AReady, measure_C1__in__use}), -1);
+    EXPECT_EQ(net.measurePassFor({measure_C1__in__use, measure_AReady}), -1);
+    EXPECT_EQ(net.measurePassFor({measure_Binary__recall}), -1);
+    EXPECT_EQ(net.measurePassFor({}), -1);
+
+    // The pass gives each measure exactly what accum gives it.
+    ImplementedNetClass other;
+    other.buildNet();
+    std::vector<MeasureObj*> twins = {measure_C1__in__use, measure_AReady, measure_Act1Ready, measure_Act2Ready,
+                                      measure_A3Ready};
+    std::vector<std::pair<double, int>> steps = {{0.7, 2}, {1.9, 0}, {2.35, 5}, {7.125, 1}};
+    for (const auto& step : steps) {
+        for (int i = 0; i < step.second; ++i) {
+            addData("A_executed");
+            addData("Act1_executed");
+            other.getPlace("A_executed")->addToken(Ptr<Token>(new Token_Data()));
+            other.getPlace("Act1_executed")->addToken(Ptr<Token>(new Token_Data()));
+        }
+        Binding at{DateTime(step.first)};
+        for (MeasureObj* m : all) m->accum(&at, 0.3);
+        other.runMeasurePass(allPass, twins.data(), step.first, 0.3);
+    }
+    for (std::size_t k = 0; k < all.size(); ++k) {
+        EXPECT_NE(all[k], twins[k]);
+        EXPECT_EQ(all[k]->rewardIntegral(), twins[k]->rewardIntegral()) << all[k]->getName();
+        EXPECT_EQ(all[k]->observedTime(), twins[k]->observedTime()) << all[k]->getName();
+    }
+    EXPECT_GT(twins[1]->rewardIntegral(), 0.0);
+}
+
 TEST_F(WorkflowNet, MeasuresReadThePlacesOfTheNewestBuild) {
     MeasureObj* recall = measure_Binary__recall;
     addData("Binary_tp");
