@@ -94,9 +94,7 @@ std::string Place::content() const {
     return text;
 }
 
-void Place::displContent() {
-    if (watch) net->getSimulation()->measureOut(this, static_cast<double>(getMarkingSize()));
-}
+void Place::sendContent() { net->getSimulation()->measureOut(this, static_cast<double>(getMarkingSize())); }
 
 void Place::addMeasure(MeasureObj* m) {
     m->incrementRefCount();

@@ -52,7 +52,11 @@ public:
     MarkingList& getMarking(int count) { return limitedView ? limitedMarking(count) : marking; }
 
     std::string content() const;
-    void displContent();
+    // Sends the token count to the front end when the place is watched;
+    // every firing asks for the places of its arcs, most of them unwatched.
+    void displContent() {
+        if (watch) sendContent();
+    }
     void addMeasure(MeasureObj* m);
 
     // Restore hooks of saved states: no notifications.
@@ -62,6 +66,7 @@ public:
     void printTrans();
 
 private:
+    void sendContent();
     MarkingList& limitedMarking(int count);
 
     // What every search and firing reads comes first, close together.
