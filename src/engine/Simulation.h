@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/SimSavedState.h"
+#include "engine/StopSignal.h"
 #include "net/Binding.h"
 #include "net/FirstEventTree.h"
 #include "random/RandomWrapper.h"
@@ -108,7 +109,11 @@ protected:
     // Asked by the run loops before every event: true when the run must end
     // now, because a stop signal came or the wall-clock limit is used up
     // (unless noRunTimeLimit). Records the cause in stopCause.
-    bool mustStopNow();
+    bool mustStopNow() {
+        if (StopSignal::received() == 0 && noRunTimeLimit) return false;
+        return stopConditionMet();
+    }
+    bool stopConditionMet();
     // The end line of a run stopped by a signal.
     std::string stoppedBySignalLine() const;
 

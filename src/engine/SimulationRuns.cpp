@@ -30,7 +30,7 @@ DateTime samplingPoint(const DateTime& start, const DateTime& stop, int points, 
 }
 }  // namespace
 
-bool Simulation::mustStopNow() {
+bool Simulation::stopConditionMet() {
     if (StopSignal::received() != 0) {
         stopCause = StopCause::Signal;
         return true;

@@ -3,16 +3,16 @@
 #include <csignal>
 #include <unistd.h>
 
-namespace {
+volatile std::sig_atomic_t StopSignal::pending = 0;
 
-volatile std::sig_atomic_t pending = 0;
+namespace {
 
 const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 // Async-signal-safe: one store, or _exit.
 extern "C" void onStopSignal(int number) {
-    if (pending != 0) _exit(128 + number);
-    pending = number;
+    if (StopSignal::received() != 0) _exit(128 + number);
+    StopSignal::record(number);
 }
 
 } // namespace
@@ -29,5 +29,3 @@ void StopSignal::install() {
     for (int s : kStopSignals) sigaddset(&action.sa_mask, s);
     for (int s : kStopSignals) sigaction(s, &action, nullptr);
 }
-
-int StopSignal::received() { return pending; }
