@@ -263,11 +263,9 @@ const std::string& Simulation::getLastFiredTransition() const {
     return lastFiredGeneration == net->getTransitionsGeneration() ? lastFired->getName() : gone;
 }
 
-void Simulation::updateSimulationTime(const DateTime& t) {
-    if (t == currentSimulationTime) return;
-    currentSimulationTime = t;
+void Simulation::noteTimeNotSent() {
     Logging* log = MainClass::getLog();
-    if (!initialised && log->isSimLogging())
+    if (log->isSimLogging())
         log->getSimLog() << "measureOut not initialized, couldn't send Time: " << currentSimulationTime << "\n";
 }
 

@@ -55,7 +55,12 @@ public:
     void initTransitions();
     void initMeasureList(bool first);
     void getFirstBindingsOfAllTransitions(EventList* events, bool all);
-    void updateSimulationTime(const DateTime& t);
+    // Inline: every event sets the clock.
+    void updateSimulationTime(const DateTime& t) {
+        if (t == currentSimulationTime) return;
+        currentSimulationTime = t;
+        if (!initialised) noteTimeNotSent();
+    }
     void resetCurrentTime() { currentSimulationTime = startTime; }
     void executeEvent(Binding* b);
     std::string printEventList(EventList& events);
@@ -157,6 +162,9 @@ protected:
     unsigned long lastFiredGeneration = 0;
     std::string lastFiredName;
     bool initialised = false;
+    // The simulation log's line for a clock change before the front end's
+    // stream is set up.
+    void noteTimeNotSent();
     StopCause stopCause = StopCause::None;
     bool resultsWritten = true;
     socket_t* measureSocket = nullptr;
