@@ -698,6 +698,7 @@ public:
     double display(TokenList& binding) override;
     // %(search)s
     TempBindingList* generateBindingList() override;%(first)s
+    bool keepsKernelDefaults() const override { return true; }
     bool globalGuard() override;%(guardless)s
     void initGlobalGuards() override;
     void moveTokens(TokenList& binding) override;

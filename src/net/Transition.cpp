@@ -88,6 +88,7 @@ void Transition::startup() {
     timeguardCached = true;
     firstOnly = searchesFirstOnly();
     guardFree = !hasGlobalGuard();
+    kernelDefaults = keepsKernelDefaults();
     directSearch = firstOnly && !isInfinite && !hasTimeguardFlag;
     updateAffectedTransitionList();
     trace(" startup 2 ...");
@@ -170,7 +171,7 @@ void Transition::searchGeneral() {
 // there; but the search fills the event's own token list, without a
 // candidate list or copies of handles.
 void Transition::bindFirstCombination(const DateTime& current) {
-    const bool space = checkSpace();
+    const bool space = spaceAvailable();
     const bool guard = guardPasses();
     if (!(space && guard)) return;
     // The own event is free while the list is empty (a single-server
@@ -194,7 +195,7 @@ TempBindingList* Transition::firstBindingAsList() {
 }
 
 TempBindingList* Transition::getAvailableBindingList() {
-    const bool space = checkSpace();
+    const bool space = spaceAvailable();
     const bool guard = guardPasses();
     Logging* log = MainClass::getLog();
     if (log->isTransLogging()) {

@@ -69,6 +69,10 @@ public:
     // Whether globalGuard() may answer false; a transition that says no is
     // not asked (asked once at start-up).
     virtual bool hasGlobalGuard() const { return true; }
+    // Whether the class leaves checkSpace, getPriority and getFiringWeight as
+    // the kernel defines them (generated classes do); the kernel then answers
+    // them itself, without a call (asked once at start-up).
+    virtual bool keepsKernelDefaults() const { return false; }
 
     // Event list.
     void addBinding(Binding* b);
@@ -192,6 +196,9 @@ public:
     void setTimeguardOptimization(bool on) { timeguardOptimization = on; }
     bool getTimeguardOptimization() const { return timeguardOptimization; }
     int getID() const { return id; }
+    // getPriority() and getFiringWeight() as a new event takes them.
+    int eventPriority() const { return kernelDefaults ? priority : getPriority(); }
+    double eventWeight() const { return kernelDefaults ? firingWeight : getFiringWeight(); }
     bool isInfiniteServer() const { return isInfinite; }
     bool hasLocalGuard() const { return localGuard; }
     bool isImmediate() const { return immediate; }
@@ -233,6 +240,8 @@ private:
     bool hasSpaceFor(const Place& p, int add) const;
     // globalGuard(), unless the transition has none.
     bool guardPasses() { return guardFree || globalGuard(); }
+    // checkSpace(), answered at once when no output place has a capacity.
+    bool spaceAvailable() const { return (kernelDefaults && outputsUnlimited) || checkSpace(); }
     int outputMultiplicity(const Place& p) const;
     // A single-server transition with an input place holding fewer tokens
     // than its arc takes has no combination: the search would find nothing
@@ -288,6 +297,8 @@ private:
     bool firstOnly = false;
     // !hasGlobalGuard(), asked once at start-up: the guard always passes.
     bool guardFree = false;
+    // keepsKernelDefaults(), asked once at start-up.
+    bool kernelDefaults = false;
     // Set at start-up for a single-server, first-only transition without a
     // time guard: with the transition log closed its search is a test of the
     // input places' token counts and, when they suffice, bindFirstCombination.
@@ -350,7 +361,7 @@ inline void Binding::init(Transition* t, const DateTime& now) {
     boundTransition = t;
     fireEvent = !t->timeguarded();
     updateTime(now);
-    priority = t->getPriority();
-    weight = t->getFiringWeight();
+    priority = t->eventPriority();
+    weight = t->eventWeight();
     ID = idCounter++;
 }

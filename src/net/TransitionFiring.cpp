@@ -186,7 +186,7 @@ void Transition::couldEnableNotify() {
 void Transition::couldDisableNotify() {
     trace("couldDisableNF()");
     if (isOptimizingTimeguardTransition() || !inEventList) return;
-    if (!(checkSpace() && guardPasses())) removeAllBindingsFromEventList();
+    if (!(spaceAvailable() && guardPasses())) removeAllBindingsFromEventList();
     if (isInfinite) {
         const long count = static_cast<long>(bindings.size());
         const long excess = count - getEnablingDegree();

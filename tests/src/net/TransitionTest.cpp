@@ -218,6 +218,52 @@ TEST(Transition, SingleServerChoosesOneCombinationAtRandom) {
     EXPECT_EQ(chosen, (std::set<long>{10, 11, 12}));
 }
 
+namespace {
+
+// A transition that answers space, priority and weight itself, or says that
+// it keeps the kernel's answers.
+class OwnRulesTransition : public TestTransition {
+public:
+    OwnRulesTransition(int id, NetClass* net, bool keepsDefaults)
+        : TestTransition(id, "Own", net, TransitionTraits().withPriority(2).withWeight(3.0)), keeps(keepsDefaults) {}
+    bool keepsKernelDefaults() const override { return keeps; }
+    bool checkSpace() const override {
+        ++spaceCalls;
+        return space;
+    }
+    int getPriority() const override { return 7; }
+    double getFiringWeight() const override { return 0.5; }
+    bool keeps;
+    bool space = true;
+    mutable int spaceCalls = 0;
+};
+
+}  // namespace
+
+TEST(Transition, OwnSpacePriorityAndWeightAreAskedUnlessTheKernelsAreKept) {
+    for (bool keeps : {false, true}) {
+        TestNet net;
+        Place* p = net.place("P");
+        net.putMany(p, 2);
+        OwnRulesTransition* t = new OwnRulesTransition(1, &net, keeps);
+        net.addTransition(t);
+        net.in(p, t);
+        t->startup();
+        ASSERT_EQ(t->getEvents().size(), 1u) << keeps;
+        // A transition that keeps the kernel's rules takes its constructor's
+        // priority and weight, and with unlimited outputs it has space.
+        EXPECT_EQ(t->getNextEvent()->getPriority(), keeps ? 2 : 7);
+        EXPECT_EQ(t->getNextEvent()->getWeight(), keeps ? 3.0 : 0.5);
+        EXPECT_EQ(t->spaceCalls, keeps ? 0 : 1);
+
+        // Without space (as the class says) the event goes at the next
+        // notice, and no new one comes.
+        t->space = false;
+        t->couldDisableNotify();
+        EXPECT_EQ(t->getEvents().size(), keeps ? 1u : 0u) << keeps;
+    }
+}
+
 TEST(Transition, ExtractingFromAOneEntryListStillDraws) {
     TestNet net;
     packageSeed(77);
