@@ -165,6 +165,33 @@ void Transition::searchGeneral() {
     delete list;
 }
 
+[[gnu::always_inline]] inline void Transition::enlist(Binding* b) {
+    KERNEL_ASSERT_TEXT(b->getBoundTokens() != nullptr, "binding->getBoundTokens() != NULL", "src/Transition", 367);
+    KERNEL_ASSERT(isInfinite || bindings.empty(), "src/Transition", 368);
+    Logging* log = MainClass::getLog();
+    if (log->isEventLogging()) log->getEventLog() << "addToEventList()... " << *b << "\n";
+    bindings.insert(b);
+    publishFirstEvent();
+    // A single-server transition registers only through its one event, so a
+    // token it binds once is new to it (the token's list then needs no full
+    // scan when the event goes).
+    // A binding's handles are never empty (they come from markings), so
+    // they are read without the handle's check.
+    TokenList& tokens = *b->getBoundTokens();
+    if (!isInfinite) {
+        for (std::size_t i = 0; i < tokens.size(); ++i) {
+            if (i == 0 || !boundEarlier(tokens, i)) tokens[i].GetRawPtr()->addNewTransition(this);
+            else tokens[i].GetRawPtr()->addTransition(this);
+        }
+    } else {
+        for (Ptr<Token>& h : tokens) {
+            h.GetRawPtr()->addTransition(this);
+            removeNotBoundToken(h);
+        }
+    }
+    inEventList = true;
+}
+
 // The same steps as the general search with its one candidate: space and
 // guard are asked (both, as there), the choice among the one candidate draws
 // its number, and the event is timed and takes its ID after the search, as
@@ -183,7 +210,7 @@ void Transition::bindFirstCombination(const DateTime& current) {
     }
     (void)random.randint(0, 0);
     b->init(this, current);
-    addBinding(b);
+    enlist(b);
 }
 
 TempBindingList* Transition::firstBindingAsList() {
@@ -309,32 +336,7 @@ void Transition::addNotBoundToken(const Ptr<Token>& t) {
     if (isInfinite) notBoundTokens.push_back(t);
 }
 
-void Transition::addBinding(Binding* b) {
-    KERNEL_ASSERT_TEXT(b->getBoundTokens() != nullptr, "binding->getBoundTokens() != NULL", "src/Transition", 367);
-    KERNEL_ASSERT(isInfinite || bindings.empty(), "src/Transition", 368);
-    Logging* log = MainClass::getLog();
-    if (log->isEventLogging()) log->getEventLog() << "addToEventList()... " << *b << "\n";
-    bindings.insert(b);
-    publishFirstEvent();
-    // A single-server transition registers only through its one event, so a
-    // token it binds once is new to it (the token's list then needs no full
-    // scan when the event goes).
-    // A binding's handles are never empty (they come from markings), so
-    // they are read without the handle's check.
-    TokenList& tokens = *b->getBoundTokens();
-    if (!isInfinite) {
-        for (std::size_t i = 0; i < tokens.size(); ++i) {
-            if (i == 0 || !boundEarlier(tokens, i)) tokens[i].GetRawPtr()->addNewTransition(this);
-            else tokens[i].GetRawPtr()->addTransition(this);
-        }
-    } else {
-        for (Ptr<Token>& h : tokens) {
-            h.GetRawPtr()->addTransition(this);
-            removeNotBoundToken(h);
-        }
-    }
-    inEventList = true;
-}
+void Transition::addBinding(Binding* b) { enlist(b); }
 
 void Transition::addTimeguardBinding(const DateTime& time) {
     KERNEL_ASSERT(bindings.empty(), "src/Transition", 385);

@@ -266,6 +266,7 @@ private:
     void searchCandidates(const DateTime& current);
     void openLogfile(const std::string& logName, const std::string& description, std::ios::openmode mode);
     void withdraw(Binding* b);
+    void enlist(Binding* b);
     void withdrawUnpublished(Binding* b);
     void withdrawFired(Binding* b);
     // Ends an event that has left the event list: the transition's own event
