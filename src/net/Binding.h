@@ -34,6 +34,9 @@ public:
     // (defined in net/Transition.h, which it reads): a search makes one
     // event after another.
     inline void init(Transition* t, const DateTime& now);
+    // init for a caller that knows whether the transition has a time guard
+    // (`firing`: it has none, the event is a firing).
+    inline void initAs(Transition* t, const DateTime& now, bool firing);
     // Sets the time: now plus a fresh delay, plus the time guard's wait
     // (inline in net/Transition.h as well).
     inline void updateTime(const DateTime& now);

@@ -165,9 +165,8 @@ void Transition::searchGeneral() {
     delete list;
 }
 
+// addBinding without its checks, for a caller that has made sure of them.
 [[gnu::always_inline]] inline void Transition::enlist(Binding* b) {
-    KERNEL_ASSERT_TEXT(b->getBoundTokens() != nullptr, "binding->getBoundTokens() != NULL", "src/Transition", 367);
-    KERNEL_ASSERT(isInfinite || bindings.empty(), "src/Transition", 368);
     Logging* log = MainClass::getLog();
     if (log->isEventLogging()) log->getEventLog() << "addToEventList()... " << *b << "\n";
     bindings.insert(b);
@@ -201,15 +200,18 @@ void Transition::bindFirstCombination(const DateTime& current) {
     const bool space = spaceAvailable();
     const bool guard = guardPasses();
     if (!(space && guard)) return;
-    // The own event is free while the list is empty (a single-server
-    // transition searches only then).
-    Binding* b = bindings.empty() ? &ownEvent : new Binding();
+    // A single-server transition searches only while its list is empty, so
+    // its own event is free.
+    KERNEL_ASSERT(bindings.empty(), "src/Transition", 368);
+    Binding* b = &ownEvent;
     if (!findFirstBinding(b->tokensToFill())) {
         dropEvent(b);
         return;
     }
     (void)random.randint(0, 0);
-    b->init(this, current);
+    // A direct search's transition has no time guard: the event fires.
+    if (directSearch) b->initAs(this, current, true);
+    else b->init(this, current);
     enlist(b);
 }
 
@@ -336,7 +338,11 @@ void Transition::addNotBoundToken(const Ptr<Token>& t) {
     if (isInfinite) notBoundTokens.push_back(t);
 }
 
-void Transition::addBinding(Binding* b) { enlist(b); }
+void Transition::addBinding(Binding* b) {
+    KERNEL_ASSERT_TEXT(b->getBoundTokens() != nullptr, "binding->getBoundTokens() != NULL", "src/Transition", 367);
+    KERNEL_ASSERT(isInfinite || bindings.empty(), "src/Transition", 368);
+    enlist(b);
+}
 
 void Transition::addTimeguardBinding(const DateTime& time) {
     KERNEL_ASSERT(bindings.empty(), "src/Transition", 385);

@@ -358,9 +358,11 @@ inline void Binding::updateTime(const DateTime& now) {
     if (!fireEvent) time += boundTransition->Timeguard(now);
 }
 
-inline void Binding::init(Transition* t, const DateTime& now) {
+inline void Binding::init(Transition* t, const DateTime& now) { initAs(t, now, !t->timeguarded()); }
+
+inline void Binding::initAs(Transition* t, const DateTime& now, bool firing) {
     boundTransition = t;
-    fireEvent = !t->timeguarded();
+    fireEvent = firing;
     updateTime(now);
     priority = t->eventPriority();
     weight = t->eventWeight();
