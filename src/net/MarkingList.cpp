@@ -41,7 +41,7 @@ std::size_t MarkingList::removeAll(const Token* t) {
     if (head != nullptr && head->token.GetRawPtr() == t && t->markingEntries == 1) {
         if (!table.empty()) indexErase(t);
         unlink(head);
-        if (count == 0) dropIndex();
+        if (count == 0 && !table.empty()) dropIndex();
         return 1;
     }
     if (table.empty() && count > kIndexFrom) buildIndex();
