@@ -71,7 +71,7 @@ public:
     Transition* const* end() const { return end_; }
 
 private:
-    static constexpr std::size_t kInline = 16;
+    static constexpr std::size_t kInline = 8;
 
     void append(Transition* t) {
         if (end_ == limit_) makeRoom();
