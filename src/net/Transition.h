@@ -267,8 +267,8 @@ private:
     void openLogfile(const std::string& logName, const std::string& description, std::ios::openmode mode);
     void withdraw(Binding* b);
     void enlist(Binding* b);
-    void withdrawUnpublished(Binding* b);
-    void withdrawFired(Binding* b);
+    template <bool tellHolders>
+    void withdrawEvent(Binding* b);
     // Ends an event that has left the event list: the transition's own event
     // is emptied for the next one, any other is deleted.
     void dropEvent(Binding* b) {

@@ -77,7 +77,7 @@ void Transition::fire(Binding* b, double weight) {
     // The engine's tree learns of this event list once the next event is
     // searched: a single-server transition that finds one publishes it
     // then, otherwise the list is published here.
-    withdrawFired(b);
+    withdrawEvent<true>(b);
     notifyTransitions();
     trace("... event deleted...");
     if (isOptimizingTimeguardTransition()) addTimeguardBinding(firedAt);
@@ -93,17 +93,21 @@ void Transition::fire(Binding* b, double weight) {
     notifyPlaceWatch();
 }
 
-// The fired event leaves the list; every token it consumed tells the other
+// Takes `b` out of the event list without telling the engine's tree (the
+// caller publishes the list once it is complete again). With `tellHolders`
+// (the fired event: its tokens are consumed) every token tells the other
 // transitions whose events hold it, right after this transition has left
-// the token's list.
-void Transition::withdrawFired(Binding* b) {
+// the token's list; otherwise the tokens stay where they are and nobody is
+// told. One body for both, without a test per token.
+template <bool tellHolders>
+inline void Transition::withdrawEvent(Binding* b) {
     Logging* log = MainClass::getLog();
     if (log->isTransLogging()) log->getTransLog() << "removeFromEventList()... " << *this << "\n";
     if (TokenList* tokens = b->getBoundTokens()) {
         // A binding's handles are never empty: read without the check.
         for (Ptr<Token>& h : *tokens) {
             h.GetRawPtr()->removeTransition(this);
-            h.GetRawPtr()->notifyTransitions(h);
+            if (tellHolders) h.GetRawPtr()->notifyTransitions(h);
         }
     }
     bindings.erase(b);
@@ -111,23 +115,9 @@ void Transition::withdrawFired(Binding* b) {
     inEventList = !bindings.empty();
 }
 
-// removeBinding without telling the engine's tree, for a caller that
-// publishes the event list once it is complete again, and without telling
-// anyone of the tokens (they are still where they were). Inline: a consumed
-// token's holders call it before their new search.
-inline void Transition::withdrawUnpublished(Binding* b) {
-    Logging* log = MainClass::getLog();
-    if (log->isTransLogging()) log->getTransLog() << "removeFromEventList()... " << *this << "\n";
-    if (TokenList* tokens = b->getBoundTokens())
-        for (Ptr<Token>& h : *tokens) h.GetRawPtr()->removeTransition(this);
-    bindings.erase(b);
-    dropEvent(b);
-    inEventList = !bindings.empty();
-}
-
 void Transition::removeBinding(Binding* b, bool notify) {
-    if (notify) withdrawFired(b);
-    else withdrawUnpublished(b);
+    if (notify) withdrawEvent<true>(b);
+    else withdrawEvent<false>(b);
     publishFirstEvent();
 }
 
@@ -219,7 +209,7 @@ void Transition::tokenNotify(const Ptr<Token>& t) {
         KERNEL_ASSERT(bindings.size() == 1, "src/Transition", 514);
         // The search usually brings a new event at once: the engine's tree
         // is told once, about the list as the search leaves it.
-        withdrawUnpublished(bindings.front());
+        withdrawEvent<false>(bindings.front());
         searchConfiguration();
         if (bindings.empty()) publishFirstEvent();
         return;
