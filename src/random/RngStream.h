@@ -67,21 +67,25 @@ private:
     static bool CheckSeed(const unsigned long seed[6]);
 
     // One step of the recurrence. The state values are whole numbers below
-    // 2^32 and every partial product stays below 2^53, so the step is done in
-    // 64-bit integers: the remainders are exactly those of the floating-point
-    // form, and integer division by a constant needs no division instruction.
+    // their modulus (< 2^32) and every partial product stays below 2^53, so
+    // the step is done in 64-bit integers: the remainders are exactly those
+    // of the floating-point form, and integer division by a constant needs
+    // no division instruction. The subtracted term a*x is added as a*(m - x),
+    // the same remainder, so that the sum is never negative: an unsigned
+    // remainder needs neither the sign correction of a signed one nor the
+    // test that follows it.
     double U01() {
-        typedef long long I;
-        constexpr I im1 = static_cast<I>(m1), im2 = static_cast<I>(m2);
-        I p1 = (static_cast<I>(a12) * Cg[1] - static_cast<I>(a13n) * Cg[0]) % im1;
-        if (p1 < 0) p1 += im1;
-        Cg[0] = Cg[1]; Cg[1] = Cg[2]; Cg[2] = p1;
+        typedef unsigned long long U;
+        constexpr U um1 = static_cast<U>(m1), um2 = static_cast<U>(m2);
+        const U p1 = (static_cast<U>(a12) * static_cast<U>(Cg[1]) +
+                      static_cast<U>(a13n) * (um1 - static_cast<U>(Cg[0]))) % um1;
+        Cg[0] = Cg[1]; Cg[1] = Cg[2]; Cg[2] = static_cast<long long>(p1);
 
-        I p2 = (static_cast<I>(a21) * Cg[5] - static_cast<I>(a23n) * Cg[3]) % im2;
-        if (p2 < 0) p2 += im2;
-        Cg[3] = Cg[4]; Cg[4] = Cg[5]; Cg[5] = p2;
+        const U p2 = (static_cast<U>(a21) * static_cast<U>(Cg[5]) +
+                      static_cast<U>(a23n) * (um2 - static_cast<U>(Cg[3]))) % um2;
+        Cg[3] = Cg[4]; Cg[4] = Cg[5]; Cg[5] = static_cast<long long>(p2);
 
-        const double u = static_cast<double>(p1 > p2 ? p1 - p2 : p1 - p2 + im1) * norm;
+        const double u = static_cast<double>(p1 > p2 ? p1 - p2 : p1 - p2 + um1) * norm;
         return anti ? (1.0 - u) : u;
     }
 

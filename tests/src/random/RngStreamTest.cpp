@@ -256,29 +256,40 @@ TEST(RandomWrapper, TakesTheNextStreamOfThePackage) {
 }
 
 // The generator's step written with plain divisions, as the recurrence is
-// usually stated; the stream must follow it number for number.
+// usually stated; the stream must follow it number for number, also from
+// states at the ends of the range (zeros, the largest values below the
+// moduli), where a remainder is zero or the subtracted term is largest.
 TEST(RngStream, FollowsTheRecurrenceWithDivisionsForMillionsOfSteps) {
-    const unsigned long seed[6] = {1234567, 2345678, 3456789, 4567890, 5678901, 678901};
-    RngStream stream;
-    ASSERT_TRUE(stream.SetSeed(seed));
-    double s[6];
-    for (int i = 0; i < 6; ++i) s[i] = static_cast<double>(seed[i]);
-    const double m1 = 4294967087.0, m2 = 4294944443.0, norm = 2.328306549295728e-10;
-    for (int n = 0; n < 2000000; ++n) {
-        double p1 = 1403580.0 * s[1] - 810728.0 * s[0];
-        long k = static_cast<long>(p1 / m1);
-        p1 -= k * m1;
-        if (p1 < 0.0) p1 += m1;
-        s[0] = s[1]; s[1] = s[2]; s[2] = p1;
-        double p2 = 527612.0 * s[5] - 1370589.0 * s[3];
-        k = static_cast<long>(p2 / m2);
-        p2 -= k * m2;
-        if (p2 < 0.0) p2 += m2;
-        s[3] = s[4]; s[4] = s[5]; s[5] = p2;
-        const double expected = p1 > p2 ? (p1 - p2) * norm : (p1 - p2 + m1) * norm;
-        const double got = stream.RandU01();
-        if (got != expected) {
-            FAIL() << "step " << n << ": " << got << " instead of " << expected;
+    const unsigned long seeds[][6] = {
+        {1234567, 2345678, 3456789, 4567890, 5678901, 678901},
+        {0, 0, 1, 0, 0, 1},
+        {4294967086, 0, 4294967086, 4294944442, 0, 4294944442},
+        {0, 4294967086, 0, 0, 4294944442, 0},
+        {4294967086, 4294967086, 4294967086, 4294944442, 4294944442, 4294944442}};
+    for (const auto& seed : seeds) {
+        SCOPED_TRACE(seed[0]);
+        const int steps = &seed == &seeds[0] ? 2000000 : 1000;
+        RngStream stream;
+        ASSERT_TRUE(stream.SetSeed(seed));
+        double s[6];
+        for (int i = 0; i < 6; ++i) s[i] = static_cast<double>(seed[i]);
+        const double m1 = 4294967087.0, m2 = 4294944443.0, norm = 2.328306549295728e-10;
+        for (int n = 0; n < steps; ++n) {
+            double p1 = 1403580.0 * s[1] - 810728.0 * s[0];
+            long k = static_cast<long>(p1 / m1);
+            p1 -= k * m1;
+            if (p1 < 0.0) p1 += m1;
+            s[0] = s[1]; s[1] = s[2]; s[2] = p1;
+            double p2 = 527612.0 * s[5] - 1370589.0 * s[3];
+            k = static_cast<long>(p2 / m2);
+            p2 -= k * m2;
+            if (p2 < 0.0) p2 += m2;
+            s[3] = s[4]; s[4] = s[5]; s[5] = p2;
+            const double expected = p1 > p2 ? (p1 - p2) * norm : (p1 - p2 + m1) * norm;
+            const double got = stream.RandU01();
+            if (got != expected) {
+                FAIL() << "step " << n << ": " << got << " instead of " << expected;
+            }
         }
     }
 }
