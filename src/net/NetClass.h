@@ -61,13 +61,14 @@ public:
 
     // A by-name place look-up for code that reads the same place at every
     // event (the generated measures): it answers exactly what getPlace(name)
-    // answers, but remembers the result until the place map changes.
+    // answers, but remembers the result until the place map changes (a
+    // missing place too: adding it changes the map).
     struct PlaceCache {
         unsigned long generation = 0;
         Place* place = nullptr;
     };
     Place* getPlaceCached(const char* name, PlaceCache& cache) {
-        if (cache.generation == placesGeneration && cache.place != nullptr) return cache.place;
+        if (cache.generation == placesGeneration) return cache.place;
         cache.place = getPlace(name);
         cache.generation = placesGeneration;
         return cache.place;

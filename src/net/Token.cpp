@@ -51,7 +51,7 @@ bool Token::containsTransition(Transition* t) const {
     return transitions.contains(t);
 }
 
-void Token::notifyTransitions(Ptr<Token> self) {
+void Token::notifyTransitions(const Ptr<Token>& self) {
     Logging* log = MainClass::getLog();
     const bool tracing = log->isTransLogging();
     if (tracing) {

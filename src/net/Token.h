@@ -46,18 +46,22 @@ public:
 
     // Every binding registers and unregisters its tokens: the common case
     // without the transition log is kept inline.
-    void addTransition(Transition* t) {
-        if (MainClass::getLog()->isTransLogging()) traceTransition(" added Transition ", t);
+    void addTransition(Transition* t) { addTransition(t, MainClass::getLog()->isTransLogging()); }
+    void removeTransition(Transition* t) { removeTransition(t, MainClass::getLog()->isTransLogging()); }
+    // The same for a caller that registers or withdraws several tokens and
+    // has asked once whether the transition log is open (`tracing`).
+    void addTransition(Transition* t, bool tracing) {
+        if (tracing) traceTransition(" added Transition ", t);
         transitions.push_back(t);
     }
-    // As addTransition, for a caller that knows `t` is not registered here.
-    void addNewTransition(Transition* t) {
-        if (MainClass::getLog()->isTransLogging()) traceTransition(" added Transition ", t);
-        transitions.addNew(t);
-    }
-    void removeTransition(Transition* t) {
-        if (MainClass::getLog()->isTransLogging()) traceTransition(" removed Transition ", t);
+    void removeTransition(Transition* t, bool tracing) {
+        if (tracing) traceTransition(" removed Transition ", t);
         transitions.removeAll(t);
+    }
+    // As addTransition, for a caller that knows `t` is not registered here.
+    void addNewTransition(Transition* t, bool tracing) {
+        if (tracing) traceTransition(" added Transition ", t);
+        transitions.addNew(t);
     }
     bool containsTransition(Transition* t) const;
     // A copy of the transition list, in insertion order.
@@ -66,8 +70,10 @@ public:
     }
 
     // Tells every transition holding a binding with this token that it is
-    // gone; `self` is a handle to this token.
-    void notifyTransitions(Ptr<Token> self);
+    // gone; `self` is a handle to this token that stays alive through the
+    // call (the fired event's), so that the token outlives the holders'
+    // withdrawals without a copy of the handle.
+    void notifyTransitions(const Ptr<Token>& self);
 
     static Ptr<Token> findToken(std::vector<token_info*>& infos, const char* typeName, int id);
 

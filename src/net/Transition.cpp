@@ -177,14 +177,15 @@ void Transition::searchGeneral() {
     // A binding's handles are never empty (they come from markings), so
     // they are read without the handle's check.
     TokenList& tokens = *b->getBoundTokens();
+    const bool tracing = log->isTransLogging();
     if (!isInfinite) {
         for (std::size_t i = 0; i < tokens.size(); ++i) {
-            if (i == 0 || !boundEarlier(tokens, i)) tokens[i].GetRawPtr()->addNewTransition(this);
-            else tokens[i].GetRawPtr()->addTransition(this);
+            if (i == 0 || !boundEarlier(tokens, i)) tokens[i].GetRawPtr()->addNewTransition(this, tracing);
+            else tokens[i].GetRawPtr()->addTransition(this, tracing);
         }
     } else {
         for (Ptr<Token>& h : tokens) {
-            h.GetRawPtr()->addTransition(this);
+            h.GetRawPtr()->addTransition(this, tracing);
             removeNotBoundToken(h);
         }
     }

@@ -102,11 +102,13 @@ void Transition::fire(Binding* b, double weight) {
 template <bool tellHolders>
 inline void Transition::withdrawEvent(Binding* b) {
     Logging* log = MainClass::getLog();
-    if (log->isTransLogging()) log->getTransLog() << "removeFromEventList()... " << *this << "\n";
+    const bool tracing = log->isTransLogging();
+    if (tracing) log->getTransLog() << "removeFromEventList()... " << *this << "\n";
     if (TokenList* tokens = b->getBoundTokens()) {
-        // A binding's handles are never empty: read without the check.
+        // A binding's handles are never empty: read without the check. No
+        // log opens or closes during a firing: `tracing` holds for every token.
         for (Ptr<Token>& h : *tokens) {
-            h.GetRawPtr()->removeTransition(this);
+            h.GetRawPtr()->removeTransition(this, tracing);
             if (tellHolders) h.GetRawPtr()->notifyTransitions(h);
         }
     }

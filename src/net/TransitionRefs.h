@@ -71,7 +71,10 @@ public:
     Transition* const* end() const { return end_; }
 
 private:
-    static constexpr std::size_t kInline = 8;
+    // Sixteen: a free token of a shared resource (a worker of a pool) is
+    // bound by every transition waiting for one, often more than eight, and
+    // such tokens are made anew at every use.
+    static constexpr std::size_t kInline = 16;
 
     void append(Transition* t) {
         if (end_ == limit_) makeRoom();

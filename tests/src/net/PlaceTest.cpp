@@ -201,6 +201,14 @@ TEST(NetClass, LookupsAndTheirMessages) {
     net.clearMaps();
     Place* a2 = net.place("A");
     EXPECT_EQ(net.getPlaceCached("A", cache), a2);
+    // A missing place is asked for once, and found once it is added.
+    NetClass::PlaceCache later;
+    CaptureStdout();
+    EXPECT_EQ(net.getPlaceCached("Later", later), nullptr);
+    EXPECT_EQ(net.getPlaceCached("Later", later), nullptr);
+    EXPECT_EQ(GetCapturedStdout(), "Couldn't find Place: Later\n");
+    Place* added = net.place("Later");
+    EXPECT_EQ(net.getPlaceCached("Later", later), added);
 }
 
 // Every replication rebuilds the net. The measures evaluated after a rebuild
