@@ -102,12 +102,8 @@ public:
 
     // Binding search.
     void searchConfiguration() {
-        // The general steps, as they turn out for a direct search; inline,
-        // because most searches end at the token-count test.
         if (directSearch && !MainClass::getLog()->isTransLogging()) {
-            for (const Arc& a : inArcs)
-                if (a.place->getMarkingSize() < static_cast<unsigned>(a.multiplicity)) return;
-            bindFirstCombination(now());
+            searchDirect();
             return;
         }
         searchGeneral();
@@ -154,8 +150,9 @@ public:
     void placeNotify();
     void removeAllBindingsFromEventList();
     void removeRandomBindingFromEventList();
-    void accumMeasures(const Binding* b, double weight);
-    void notifyMeasures();
+    // `tracing`: whether the transition log is open.
+    void accumMeasures(const Binding* b, double weight, bool tracing);
+    void notifyMeasures(bool tracing);
     void notifyPlaceWatch();
     void printPlaces();
 
@@ -256,6 +253,14 @@ private:
         return false;
     }
 
+    // The search of a direct-search transition with the transition log
+    // closed: the general steps as they turn out for it. Inline, because
+    // most searches end at the token-count test.
+    void searchDirect() {
+        for (const Arc& a : inArcs)
+            if (a.place->getMarkingSize() < static_cast<unsigned>(a.multiplicity)) return;
+        bindFirstCombination(now());
+    }
     // The search of a single-server, first-only transition without the
     // transition log: the combination goes straight into the new event.
     void bindFirstCombination(const DateTime& current);

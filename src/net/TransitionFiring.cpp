@@ -43,12 +43,14 @@ void keepFirstOfEach(std::vector<Transition*>& list) {
 }
 }  // namespace
 
+// No log opens or closes during a firing, so whether the transition log is
+// open is asked once, for every trace line of the firing itself.
 void Transition::fire(Binding* b, double weight) {
     const DateTime firedAt = b->getTime();
-    accumMeasures(b, weight);
-    firing = true;
     Logging* lg = MainClass::getLog();
     const bool tracing = lg->isTransLogging();
+    accumMeasures(b, weight, tracing);
+    firing = true;
     if (tracing) {
         lg->getTransLog() << "\n"
                            << "#####################################################################" << "\n";
@@ -57,16 +59,16 @@ void Transition::fire(Binding* b, double weight) {
     TokenList* tokens = b->getBoundTokens();
     ++fireCount;
     ++globalFireCount;
-    trace("... firecounter increased...");
+    if (tracing) traceLine("... firecounter increased...");
     TokenList none;
     TokenList& bound = tokens != nullptr ? *tokens : none;
     moveTokens(bound);
     if (logging) {
-        trace("... now i log ...");
+        if (tracing) traceLine("... now i log ...");
         log(bound);
     }
     if (displaying) {
-        trace("... display expression ...");
+        if (tracing) traceLine("... display expression ...");
         const double v = display(bound);
         net->getSimulation()->displayOut(this, v);
     }
@@ -79,7 +81,7 @@ void Transition::fire(Binding* b, double weight) {
     // then, otherwise the list is published here.
     withdrawEvent<true>(b);
     notifyTransitions();
-    trace("... event deleted...");
+    if (tracing) traceLine("... event deleted...");
     if (isOptimizingTimeguardTransition()) addTimeguardBinding(firedAt);
     else searchConfiguration();
     if (isInfinite || bindings.empty()) publishFirstEvent();
@@ -89,7 +91,7 @@ void Transition::fire(Binding* b, double weight) {
     }
     firing = false;
     if (watch) net->getSimulation()->measureOut(this, static_cast<double>(fireCount));
-    notifyMeasures();
+    notifyMeasures(tracing);
     notifyPlaceWatch();
 }
 
@@ -154,8 +156,9 @@ void Transition::notifyTransitions() {
     for (Transition* t : couldEnableTransitions) {
         if (tracing) t->couldEnableNotify();
         else if (t->inEventList && !t->isInfinite) continue;
-        // What couldEnableNotify would do: a direct search has no time guard.
-        else if (t->directSearch) t->searchConfiguration();
+        // What couldEnableNotify would do: a direct search has no time guard
+        // (and the log is closed here).
+        else if (t->directSearch) t->searchDirect();
         else t->couldEnableNotify();
     }
     // Likewise a neighbour without events has nothing to withdraw.
@@ -250,16 +253,16 @@ void Transition::removeRandomBindingFromEventList() {
     withdraw(*it);
 }
 
-void Transition::accumMeasures(const Binding* b, double weight) {
-    trace("->accumMeasures() BEGIN");
+void Transition::accumMeasures(const Binding* b, double weight, bool tracing) {
+    if (tracing) traceLine("->accumMeasures() BEGIN");
     for (MeasureObj* m : measures) m->accum(b, weight);
-    trace("->accumMeasures() END");
+    if (tracing) traceLine("->accumMeasures() END");
 }
 
-void Transition::notifyMeasures() {
-    trace("->notifyMeasures() BEGIN");
+void Transition::notifyMeasures(bool tracing) {
+    if (tracing) traceLine("->notifyMeasures() BEGIN");
     for (MeasureObj* m : measures) m->notify();
-    trace("->notifyMeasures() END");
+    if (tracing) traceLine("->notifyMeasures() END");
 }
 
 void Transition::notifyPlaceWatch() {
