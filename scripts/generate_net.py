@@ -294,6 +294,7 @@ def create_tokens_source(net):
     if any(p.initial == "database" and p.colour.is_int for p in net.places):
         readers.insert(0, net.colours["int"])
     dsn, user, password = net.database
+    colours = ", ".join("{%s, %s}" % (cpp_string(p.name), cpp_string(p.colour.name)) for p in net.places)
     out.append("""void ImplementedNetClass::createTokens() {
     GMDB* connection = new GMDB();
     std::cout << "... try to connect to the database : " << %(dsn_text)s << " ...\\n" << std::flush;
@@ -316,15 +317,25 @@ def create_tokens_source(net):
         }
         std::cout << "All token references replaced." << std::endl;
 
+        // A place takes tokens of its own colour only: the searches take
+        // every token of a place as one of the place's colour.
+        static const std::map<std::string, std::string> colourOf{%(colours)s};
+        const auto takes = [](const Place& place, const std::string& colour) {
+            const auto it = colourOf.find(place.getName());
+            return it != colourOf.end() && it->second == colour;
+        };
         int added = 0;
         for (token_info* info : tokens) {
             Place* place = getPlace(info->place_name);
-            if (place != nullptr) {
-                place->addToken(info->token);
-                ++added;
-            } else {
+            if (place == nullptr) {
                 std::cout << "Could not find Place '" << info->place_name << "' for " << info->token->content()
                           << std::endl;
+            } else if (!takes(*place, info->tokentypename)) {
+                std::cout << "Place '" << place->getName() << "' does not take the " << info->tokentypename
+                          << " token " << info->token->content() << std::endl;
+            } else {
+                place->addToken(info->token);
+                ++added;
             }
             delete info;
         }
@@ -333,7 +344,7 @@ def create_tokens_source(net):
     }
     delete connection;
 }
-""")
+""" % {"colours": colours})
     return "\n".join(out)
 
 
@@ -930,6 +941,10 @@ def search_source(t, first):
     # The not-bound tokens of all input places of an infinite server lie in one list.
     shared = t.infinite
     check_place = t.infinite and len({a.place.name for a in t.inputs}) > 1
+    # A place holds tokens of its colour only (the markings' readers keep it
+    # so): only a list shared by places of several colours needs the test of
+    # each token's colour.
+    test_colour = t.infinite and len({a.place.colour.name for a in t.inputs}) > 1
 
     def same_list(a, b):
         return shared or a.place is b.place
@@ -940,11 +955,14 @@ def search_source(t, first):
         cls_token = a.place.colour.cls
         lines.append("%sfor (const Ptr<Token>& %s : %s) {" % (ind, a.variable, a.marking))
         ind += "    "
-        if a.variable in typed_variables:
+        if a.variable in typed_variables and not test_colour:
+            lines.append("%sconst %s* token_%s = static_cast<const %s*>(%s.GetRawPtr());"
+                         % (ind, cls_token, a.variable, cls_token, a.variable))
+        elif a.variable in typed_variables:
             lines.append("%sconst %s* token_%s = dynamic_cast<const %s*>(%s.GetRawPtr());"
                          % (ind, cls_token, a.variable, cls_token, a.variable))
             lines.append("%sif (token_%s == nullptr) continue;" % (ind, a.variable))
-        else:
+        elif test_colour:
             lines.append("%sif (!Is_A<%s>(%s)) continue;" % (ind, cls_token, a.variable))
         if check_place:
             lines.append("%sif (!%s.getFullMarking().contains(%s.GetRawPtr())) continue;" % (ind, a.field, a.variable))
@@ -967,8 +985,9 @@ def search_source(t, first):
             excluded.append("taken(*tokens, candidate)")
         lines += ["%sstd::size_t %s = 0;" % (ind, a.count),
                   "%sfor (const Ptr<Token>& candidate : %s) {" % (ind, a.marking),
-                  "%s    if (%s == %d) break;" % (ind, a.count, a.multiplicity),
-                  "%s    if (!Is_A<%s>(candidate)) continue;" % (ind, a.place.colour.cls)]
+                  "%s    if (%s == %d) break;" % (ind, a.count, a.multiplicity)]
+        if test_colour:
+            lines.append("%s    if (!Is_A<%s>(candidate)) continue;" % (ind, a.place.colour.cls))
         if check_place:
             lines.append("%s    if (!%s.getFullMarking().contains(candidate.GetRawPtr())) continue;" % (ind, a.field))
         if excluded:

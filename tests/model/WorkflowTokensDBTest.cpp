@@ -117,12 +117,14 @@ protected:
 
 TEST_F(WorkflowTokens, RowsBecomeTokensInTheirPlaces) {
     const std::string longName(600, 'n');
-    createMarking("(1, \"Binary_ct\"), (2, \"C1_in_1\"), (3, \"Archive_in\")",
+    // A row may name a place of another colour (the pool holds int tokens).
+    createMarking("(1, \"Binary_ct\"), (2, \"C1_in_1\"), (3, \"Archive_in\"), (4, \"P_thread_pool\")",
                   "(1, \"first\", 7, -2, '2024-03-01 08:15:30', 1, 0, 2, -2147483648),"
                   "(2, \"" + longName + "\", 2147483647, 0, '0000-00-00 00:00:00', 0, 1, 0, 0),"
                   "(3, \"stray\", 0, 0, '2024-03-05 00:00:00', 0, 0, 0, 0),"
-                  "(4, \"second\", 1, 1, '1999-12-31 23:59:59', 0, 0, 1, 1)",
-                  "(10, 1, 1), (11, 2, 2), (12, 3, 3), (13, 4, 1)");
+                  "(4, \"second\", 1, 1, '1999-12-31 23:59:59', 0, 0, 1, 1),"
+                  "(5, \"misplaced\", 0, 0, '2024-03-05 00:00:00', 0, 0, 0, 0)",
+                  "(10, 1, 1), (11, 2, 2), (12, 3, 3), (13, 4, 1), (14, 5, 4)");
 
     CaptureStdout();
     net.createTokens();
@@ -131,6 +133,7 @@ TEST_F(WorkflowTokens, RowsBecomeTokensInTheirPlaces) {
     EXPECT_EQ(out.rfind("... try to connect to the database : scpn ...\nthe following DSNs are available:\n", 0), 0u)
         << out;
     const std::string stray = "{n=\"stray\"; s=0; l=0; gT=00:00:00@03/05/2024; d=0; ood=0; tL=0; gL=0}";
+    const std::string misplaced = "{n=\"misplaced\"; s=0; l=0; gT=00:00:00@03/05/2024; d=0; ood=0; tL=0; gL=0}";
     const std::string tail = "connection established!\n"
                              "... connected !\n"
                              "All tokens created.\n"
@@ -138,10 +141,12 @@ TEST_F(WorkflowTokens, RowsBecomeTokensInTheirPlaces) {
                              "All token references replaced.\n"
                              "Couldn't find Place: Archive_in\n"
                              "Could not find Place 'Archive_in' for " + stray + "\n"
+                             "Place 'P_thread_pool' does not take the Data token " + misplaced + "\n"
                              "3 tokens added to the net.\n";
     ASSERT_GE(out.size(), tail.size());
     EXPECT_EQ(out.substr(out.size() - tail.size()), tail) << out;
 
+    EXPECT_EQ(net.getPlace("P_thread_pool")->getMarkingSize(), 0u);
     EXPECT_EQ(net.getPlace("Binary_ct")->content(),
               "{n=\"first\"; s=7; l=-2; gT=08:15:30@03/01/2024; d=1; ood=0; tL=2; gL=-2147483648},"
               "{n=\"second\"; s=1; l=1; gT=23:59:59@12/31/1999; d=0; ood=0; tL=1; gL=1}");

@@ -153,3 +153,22 @@ TEST(Generator, RewardsAddCountsAsIntegersAndDoEverythingElseInDouble) {
     EXPECT_NE(transition.find("    token_x->set_k(3);\n    nona1_Place.addToken(x);\n"), std::string::npos)
         << transition;
 }
+
+// A place holds tokens of its colour only, so a search tests a token's colour
+// only where the not-bound tokens of an infinite server's input places of
+// several colours lie in one list; the database reader keeps the places so.
+TEST(Generator, OnlyAListSharedByPlacesOfSeveralColoursTestsTheColour) {
+    ScratchDir dir("generator-colour-tests");
+    dir.write("single.json", smallNet());
+    ASSERT_EQ(generate(dir, dir.file("single.json")).status, 0);
+    const std::string single = dir.read("out/Transition_t.cpp");
+    EXPECT_EQ(single.find("Is_A<"), std::string::npos) << single;
+    const std::string build = dir.read("out/buildnet.cpp");
+    EXPECT_NE(build.find(R"(colourOf{{"a", "int"}, {"b", "Data"}, {"c", "Data"}})"), std::string::npos) << build;
+
+    dir.write("infinite.json", smallNet("", R"("server": "single")", R"("server": "infinite")"));
+    ASSERT_EQ(generate(dir, dir.file("infinite.json")).status, 0);
+    const std::string infinite = dir.read("out/Transition_t.cpp");
+    EXPECT_NE(infinite.find("if (!Is_A<Token_Data>(x)) continue;"), std::string::npos) << infinite;
+    EXPECT_NE(infinite.find("if (!Is_A<Token_int>(w)) continue;"), std::string::npos) << infinite;
+}
