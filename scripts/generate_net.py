@@ -932,7 +932,12 @@ def search_source(t, first):
     for c in conditions:
         typed_variables |= ex.variables_read(c)
     for a in t.inputs:
-        lines.append("    MarkingList& %s = getPlaceMarking(%s);" % (a.marking, a.field))
+        # A single-server transition reads a place without a limited view
+        # whole: the kernel's choice of the list is known here.
+        if t.infinite or a.place.limited_view:
+            lines.append("    MarkingList& %s = getPlaceMarking(%s);" % (a.marking, a.field))
+        else:
+            lines.append("    MarkingList& %s = %s.getFullMarking();" % (a.marking, a.field))
     if len(t.inputs) > 1 or t.inputs[0].multiplicity > 1:
         lines.append("    if (%s) %s;" % (" || ".join(
             "%s.empty()" % a.marking if a.multiplicity == 1 else "%s.size() < %d" % (a.marking, a.multiplicity)

@@ -157,12 +157,21 @@ TEST(Generator, RewardsAddCountsAsIntegersAndDoEverythingElseInDouble) {
 // A place holds tokens of its colour only, so a search tests a token's colour
 // only where the not-bound tokens of an infinite server's input places of
 // several colours lie in one list; the database reader keeps the places so.
-TEST(Generator, OnlyAListSharedByPlacesOfSeveralColoursTestsTheColour) {
+// A single-server search reads a place without a limited view whole, without
+// asking the kernel which list to read.
+TEST(Generator, SearchesTestColoursAndChooseListsOnlyWhereTheyCanDiffer) {
     ScratchDir dir("generator-colour-tests");
     dir.write("single.json", smallNet());
     ASSERT_EQ(generate(dir, dir.file("single.json")).status, 0);
     const std::string single = dir.read("out/Transition_t.cpp");
     EXPECT_EQ(single.find("Is_A<"), std::string::npos) << single;
+    EXPECT_NE(single.find("MarkingList& x_marking = x_Place.getFullMarking();"), std::string::npos) << single;
+    dir.write("limited.json", smallNet("", R"("name": "b", "colour": "Data", "capacity": 0, "limitedView": false)",
+                                       R"("name": "b", "colour": "Data", "capacity": 0, "limitedView": true)"));
+    ASSERT_EQ(generate(dir, dir.file("limited.json")).status, 0);
+    const std::string limited = dir.read("out/Transition_t.cpp");
+    EXPECT_NE(limited.find("MarkingList& x_marking = getPlaceMarking(x_Place);"), std::string::npos) << limited;
+    EXPECT_NE(limited.find("MarkingList& w_marking = w_Place.getFullMarking();"), std::string::npos) << limited;
     const std::string build = dir.read("out/buildnet.cpp");
     EXPECT_NE(build.find(R"(colourOf{{"a", "int"}, {"b", "Data"}, {"c", "Data"}})"), std::string::npos) << build;
 
@@ -171,4 +180,5 @@ TEST(Generator, OnlyAListSharedByPlacesOfSeveralColoursTestsTheColour) {
     const std::string infinite = dir.read("out/Transition_t.cpp");
     EXPECT_NE(infinite.find("if (!Is_A<Token_Data>(x)) continue;"), std::string::npos) << infinite;
     EXPECT_NE(infinite.find("if (!Is_A<Token_int>(w)) continue;"), std::string::npos) << infinite;
+    EXPECT_NE(infinite.find("MarkingList& x_marking = getPlaceMarking(x_Place);"), std::string::npos) << infinite;
 }
