@@ -288,13 +288,33 @@ Ptr<Token> ImplementedNetClass::upcastToken(Ptr<Token> t) {
     return "\n".join(out) + "\n"
 
 
+def colour_table_entries(net, first_width):
+    """The entries {"place", "colour"} of the place colour table: on the
+    declaration's line when they fit there, else packed into lines of their
+    own."""
+    entries = ["{%s, %s}" % (cpp_string(p.name), cpp_string(p.colour.name)) for p in net.places]
+    one_line = ", ".join(entries)
+    if first_width + len(one_line) + 2 <= LINE_WIDTH:
+        return one_line
+    indent = " " * 12
+    lines, current = [], ""
+    for e in entries:
+        if current and len(indent) + len(current) + 2 + len(e) + 1 > LINE_WIDTH:
+            lines.append(indent + current + ",")
+            current = e
+        else:
+            current = e if not current else current + ", " + e
+    lines.append(indent + current)
+    return "\n" + "\n".join(lines)
+
+
 def create_tokens_source(net):
     out = []
     readers = [c for c in net.colour_classes() if not c.is_int]
     if any(p.initial == "database" and p.colour.is_int for p in net.places):
         readers.insert(0, net.colours["int"])
     dsn, user, password = net.database
-    colours = ", ".join("{%s, %s}" % (cpp_string(p.name), cpp_string(p.colour.name)) for p in net.places)
+    colours = colour_table_entries(net, len("        static const std::map<std::string, std::string> colourOf{"))
     out.append("""void ImplementedNetClass::createTokens() {
     GMDB* connection = new GMDB();
     std::cout << "... try to connect to the database : " << %(dsn_text)s << " ...\\n" << std::flush;
