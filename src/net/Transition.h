@@ -159,7 +159,10 @@ public:
     // Restore hooks of saved states: no notifications, no registration.
     std::vector<Transition*> getCouldEnableTransitions() const { return couldEnableTransitions; }
     std::vector<Transition*> getCouldDisableTransitions() const { return couldDisableTransitions; }
-    void setCouldEnableTransitions(const std::vector<Transition*>& l) { couldEnableTransitions = l; }
+    void setCouldEnableTransitions(const std::vector<Transition*>& l) {
+        couldEnableTransitions = l;
+        selectEnableNotices();
+    }
     void setCouldDisableTransitions(const std::vector<Transition*>& l) { couldDisableTransitions = l; }
     bool getInEventList() const { return inEventList; }
     void setInEventList(bool on) { inEventList = on; }
@@ -284,6 +287,8 @@ private:
         ownEvent.tokensToFill().clear();
     }
     void insertMeasure(MeasureObj* m);
+    void selectEnableNotices();
+    bool mayEnable(const Transition* u) const;
     void notifyMeasuresOf(bool accumulate, const Binding* b, double weight);
 
     // The fields that every notification, search and firing reads come
@@ -322,6 +327,10 @@ private:
     std::vector<Arc> outArcs;  // outPlaces with the tokens each arc puts
     EventSet bindings;
     std::vector<Transition*> couldEnableTransitions;
+    // The could-enable neighbours a firing tells while the transition log is
+    // closed: the list without those this firing can never enable (see
+    // mayEnable). With the log open every neighbour is told, for its line.
+    std::vector<Transition*> enableNotices;
     std::vector<Transition*> couldDisableTransitions;
 
 protected:

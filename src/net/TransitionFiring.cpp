@@ -146,6 +146,38 @@ void Transition::updateAffectedTransitionList() {
     // notice would search again and find what the first one found.
     keepFirstOfEach(couldEnableTransitions);
     keepFirstOfEach(couldDisableTransitions);
+    selectEnableNotices();
+}
+
+void Transition::selectEnableNotices() {
+    enableNotices.clear();
+    for (Transition* u : couldEnableTransitions)
+        if (mayEnable(u)) enableNotices.push_back(u);
+}
+
+// A producer into an input place of this transition is listed because the
+// firing frees space there. In a place without a capacity there is no space
+// to free, and a producer linked to this transition only that way cannot gain
+// a binding from the firing when what it can bind depends on the markings
+// alone (no guard of any kind: guards may read the clock): its inputs did not
+// gain tokens, its outputs have room as before, and it had no binding to gain
+// before the firing (every change that could give it one told it), so its
+// search would find nothing and draw nothing. Any other listed transition may
+// gain one.
+bool Transition::mayEnable(const Transition* u) const {
+    if (u->hasLocalGuard() || u->hasGlobalGuard() || u->hasTimeguard()) return true;
+    auto lists = [u](std::list<Transition*>& l) { return std::find(l.begin(), l.end(), u) != l.end(); };
+    for (Place* p : outPlaces)
+        if (lists(p->getOutTransitions())) return true;
+    bool producer = false;
+    for (Place* p : inPlaces) {
+        if (!lists(p->getInTransitions())) continue;
+        if (p->getCapacity() != 0) return true;
+        producer = true;
+    }
+    // A transition listed for no reason the arcs show (a list set by hand)
+    // is told as listed.
+    return !producer;
 }
 
 void Transition::notifyTransitions() {
@@ -153,7 +185,7 @@ void Transition::notifyTransitions() {
     // without the transition log (where the notice writes its line first)
     // it is not even called.
     const bool tracing = MainClass::getLog()->isTransLogging();
-    for (Transition* t : couldEnableTransitions) {
+    for (Transition* t : tracing ? couldEnableTransitions : enableNotices) {
         if (tracing) t->couldEnableNotify();
         else if (t->inEventList && !t->isInfinite) continue;
         // What couldEnableNotify would do: a direct search has no time guard

@@ -52,6 +52,9 @@ struct TransitionTraits {
     double delay = 0.0;
     // Offer only the first combination, as the generated code does.
     bool firstOnly = false;
+    // Say that there is no global guard (hasGlobalGuard() false), as a
+    // generated transition without one does.
+    bool guardless = false;
 
     TransitionTraits& withWeight(double w) { weight = w; return *this; }
     TransitionTraits& withPriority(int p) { priority = p; return *this; }
@@ -59,6 +62,7 @@ struct TransitionTraits {
     TransitionTraits& withLocalGuard() { localGuard = true; return *this; }
     TransitionTraits& withDelay(double d) { delay = d; return *this; }
     TransitionTraits& firstCombination() { firstOnly = true; return *this; }
+    TransitionTraits& withoutGlobalGuard() { guardless = true; return *this; }
 };
 
 inline TransitionTraits traits() { return TransitionTraits(); }
@@ -104,6 +108,7 @@ public:
         return timeguardFn ? timeguardFn(now) : 0.0;
     }
     bool hasTimeguard() const override { return timeguarded; }
+    bool hasGlobalGuard() const override { return !traits.guardless; }
     bool globalGuard() override {
         ++guardCalls;
         return guardFn ? guardFn() : true;

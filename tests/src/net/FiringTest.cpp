@@ -118,6 +118,54 @@ TEST(Firing, NeighbourListsHoldEachTransitionOnceButNeverTheTransitionItself) {
     EXPECT_EQ(t->getCouldDisableTransitions(), (std::vector<Transition*>{guarded, rival}));
 }
 
+// A producer into an input place without a capacity cannot gain a binding
+// from the firing (no space is freed there) unless it has a guard, which may
+// read the clock: with the transition log closed it is not told. A producer
+// into a place with a capacity, or with a guard, is told; with the log open
+// every listed neighbour is told, for its trace line. Each producer is made
+// able to bind behind the kernel's back (a token put where the notices
+// would not announce it), so that being told shows.
+TEST(Firing, NeighboursTheFiringCannotEnableAreToldOnlyWithTheTransitionLog) {
+    ScratchDir dir("firing-notices");
+    for (const bool tracing : {false, true}) {
+        TestNet net;
+        Place* open = net.place("Open");  // no capacity
+        Place* bounded = net.place("Bounded", 5);
+        Place* out = net.place("Out");
+        Place* feed = net.place("Feed");  // the producers' input, empty at start-up
+        TestTransition* t = net.transition("T");
+        TestTransition* plain = net.transition("Plain", traits().withoutGlobalGuard());
+        TestTransition* guarded = net.transition("Guarded");
+        TestTransition* local = net.transition("Local", traits().withoutGlobalGuard().withLocalGuard());
+        TestTransition* filler = net.transition("Filler", traits().withoutGlobalGuard());
+        for (TestTransition* producer : {plain, guarded, local}) {
+            net.in(feed, producer);
+            net.out(producer, open);
+        }
+        net.in(feed, filler);
+        net.out(filler, bounded);
+        net.in(open, t);
+        net.in(bounded, t);
+        net.out(t, out);
+        net.putMany(open, 1);
+        net.putMany(bounded, 1);
+        Engine engine(&net);
+        engine->init();
+        ASSERT_NE(t->getNextEvent(), nullptr);
+        for (TestTransition* producer : {plain, guarded, local, filler}) ASSERT_EQ(producer->getNextEvent(), nullptr);
+        std::unique_ptr<OpenLogs> logs;
+        if (tracing) logs.reset(new OpenLogs(dir.path()));
+        net.put(feed, 7);  // a place tells only its global-guard readers
+        fireNext(t);
+        EXPECT_EQ(plain->getNextEvent() != nullptr, tracing);
+        EXPECT_NE(guarded->getNextEvent(), nullptr);
+        EXPECT_NE(local->getNextEvent(), nullptr);
+        EXPECT_NE(filler->getNextEvent(), nullptr);
+        // The neighbour list itself is the same either way.
+        EXPECT_EQ(t->getCouldEnableTransitions(), (std::vector<Transition*>{plain, guarded, local, filler}));
+    }
+}
+
 TEST(Firing, GlobalGuardsFollowTheirPlacesButNotTheirOwnFiring) {
     TestNet net;
     Place* in = net.place("In");
