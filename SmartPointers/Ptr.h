@@ -11,10 +11,18 @@ namespace ReferenceCountedSmartPointer {
 // The reference-counted handle through which every token is held. All
 // handles of one object share one counter; the last handle to go deletes the
 // object. Copying costs one atomic increment and allocates nothing.
+// Tag of the uncounted copy below.
+struct Uncounted {};
+
 template <class T>
 class Ptr {
 public:
     Ptr() noexcept : m_pRawPtr(nullptr), m_pRefCount(nullptr) {}
+
+    // A copy that does not register with the counter: it must never be
+    // released (its owner forgets it instead of destroying it), and it is
+    // valid only while a counted handle keeps the object alive.
+    Ptr(const Ptr& other, Uncounted) noexcept : m_pRawPtr(other.m_pRawPtr), m_pRefCount(other.m_pRefCount) {}
 
     // Takes ownership of a new object.
     Ptr(T* p) : m_pRawPtr(p), m_pRefCount(p != nullptr ? new PtrRefCounter() : nullptr) {}

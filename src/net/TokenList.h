@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <list>
 #include <map>
 #include <new>
@@ -14,13 +15,21 @@
 // The tokens of one binding, in the order of the transition's input arcs.
 // Bindings bind one to a few tokens, so the handles are kept inline (no
 // allocation up to kInline tokens); longer lists move to the heap.
+//
+// A list may borrow its tokens: its handles are then uncounted copies, which
+// cost nothing to take and to drop, and which stay valid only while each
+// token lies in a place. A transition's own event borrows the tokens it
+// binds (a token that leaves its place tells the event's transition, which
+// drops the event first), and pins them (counts its handles) before a firing
+// takes them out of their places.
 class TokenList {
 public:
     typedef Ptr<Token> value_type;
     typedef Ptr<Token>* iterator;
     typedef const Ptr<Token>* const_iterator;
 
-    TokenList() noexcept : data_(inlineData()), size_(0), capacity_(kInline) {}
+    TokenList() noexcept : data_(inlineData()), size_(0), capacity_(kInline), borrowing_(false) {}
+    // A copy counts its handles, also of a borrowing list.
     TokenList(const TokenList& other) : TokenList() {
         reserve(other.size_);
         for (const auto& t : other) push_back(t);
@@ -28,6 +37,7 @@ public:
     TokenList& operator=(const TokenList& other) {
         if (this != &other) {
             clear();
+            borrowing_ = false;
             reserve(other.size_);
             for (const auto& t : other) push_back(t);
         }
@@ -39,6 +49,7 @@ public:
     TokenList& operator=(TokenList&& other) noexcept {
         if (this != &other) {
             clear();
+            borrowing_ = false;
             takeOver(other);
         }
         return *this;
@@ -54,23 +65,53 @@ public:
     // The growing case is out of line, so that the common one inlines into
     // the generated searches.
     void push_back(const Ptr<Token>& t) {
+        if (borrowing_) return borrow(t);
         if (size_ == capacity_) return growAndAppend(Ptr<Token>(t));
         new (data_ + size_) Ptr<Token>(t);
         ++size_;
     }
+    // A counted handle given away is kept counted: a borrowing list pins
+    // its handles first.
     void push_back(Ptr<Token>&& t) {
+        if (borrowing_) pin();
         if (size_ == capacity_) return growAndAppend(std::move(t));
         new (data_ + size_) Ptr<Token>(std::move(t));
         ++size_;
     }
-    void pop_back() { data_[--size_].~Ptr<Token>(); }
+    void pop_back() {
+        --size_;
+        if (!borrowing_) data_[size_].~Ptr<Token>();
+    }
     iterator erase(iterator pos) {
+        // Moving handles releases the ones overwritten: count them first.
+        pin();
         for (iterator i = pos; i + 1 != end(); ++i) *i = std::move(*(i + 1));
         pop_back();
         return pos;
     }
+    // Drops every handle; a borrowing list forgets its handles and goes on
+    // borrowing.
     void clear() {
+        if (borrowing_) {
+            size_ = 0;
+            return;
+        }
         while (size_ > 0) pop_back();
+    }
+
+    // From now on this empty list borrows the tokens it is given (`on`), or
+    // counts them.
+    void borrowTokens(bool on) {
+        KERNEL_ASSERT(size_ == 0, "src/TokenList", __LINE__);
+        borrowing_ = on;
+    }
+    bool borrowsTokens() const { return borrowing_; }
+    // Counts the handles of a borrowing list, which then counts what it is
+    // given: its tokens now live at least as long as the list holds them.
+    void pin() {
+        if (!borrowing_) return;
+        for (std::size_t i = 0; i < size_; ++i) data_[i].AdjustRefCount();
+        borrowing_ = false;
     }
 
     std::size_t size() const { return size_; }
@@ -99,7 +140,13 @@ private:
         }
         if (data_ != inlineData()) ::operator delete(data_);
         data_ = bigger;
-        capacity_ = n;
+        capacity_ = static_cast<std::uint32_t>(n);
+    }
+
+    void borrow(const Ptr<Token>& t) {
+        if (size_ == capacity_) return growAndAppend(Ptr<Token>(t, ReferenceCountedSmartPointer::Uncounted()));
+        new (data_ + size_) Ptr<Token>(t, ReferenceCountedSmartPointer::Uncounted());
+        ++size_;
     }
 
     [[gnu::noinline]] void growAndAppend(Ptr<Token>&& t) {
@@ -111,6 +158,7 @@ private:
     // Takes the handles of `other` into this empty list: heap storage is
     // taken as it is, inline handles are moved one by one.
     void takeOver(TokenList& other) noexcept {
+        other.pin();
         if (other.data_ != other.inlineData()) {
             if (data_ != inlineData()) ::operator delete(data_);
             data_ = other.data_;
@@ -131,7 +179,8 @@ private:
 
     Ptr<Token>* data_;
     std::size_t size_;
-    std::size_t capacity_;
+    std::uint32_t capacity_;
+    bool borrowing_;  // the handles are uncounted copies
     std::aligned_storage_t<sizeof(Ptr<Token>) * kInline, alignof(Ptr<Token>)> storage_;
 };
 

@@ -205,6 +205,12 @@ void Transition::bindFirstCombination(const DateTime& current) {
     // its own event is free.
     KERNEL_ASSERT(bindings.empty(), "src/Transition", 368);
     Binding* b = &ownEvent;
+    // A direct search's event borrows its tokens: every token it binds lies
+    // in a place until the event is withdrawn or fires (a token taken by
+    // another firing tells this transition, which drops the event before
+    // the token can go), and the firing pins them. A time-guard event keeps
+    // counted handles.
+    b->tokensToFill().borrowTokens(directSearch);
     if (!findFirstBinding(b->tokensToFill())) {
         dropEvent(b);
         return;

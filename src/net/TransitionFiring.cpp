@@ -57,6 +57,10 @@ void Transition::fire(Binding* b, double weight) {
         traceLine(" -> fire...");
     }
     TokenList* tokens = b->getBoundTokens();
+    // The tokens leave their places now, and may be destroyed there: a list
+    // that borrowed them keeps them alive from here on, through the
+    // notices that follow, until the event is dropped.
+    if (tokens != nullptr) tokens->pin();
     ++fireCount;
     ++globalFireCount;
     if (tracing) traceLine("... firecounter increased...");

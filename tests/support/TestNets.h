@@ -55,6 +55,9 @@ struct TransitionTraits {
     // Say that there is no global guard (hasGlobalGuard() false), as a
     // generated transition without one does.
     bool guardless = false;
+    // Offer the first combination also on its own (findFirstBinding), as a
+    // generated first-only transition does.
+    bool direct = false;
 
     TransitionTraits& withWeight(double w) { weight = w; return *this; }
     TransitionTraits& withPriority(int p) { priority = p; return *this; }
@@ -63,6 +66,7 @@ struct TransitionTraits {
     TransitionTraits& withDelay(double d) { delay = d; return *this; }
     TransitionTraits& firstCombination() { firstOnly = true; return *this; }
     TransitionTraits& withoutGlobalGuard() { guardless = true; return *this; }
+    TransitionTraits& bindingDirectly() { firstOnly = direct = true; return *this; }
 };
 
 inline TransitionTraits traits() { return TransitionTraits(); }
@@ -109,6 +113,14 @@ public:
     }
     bool hasTimeguard() const override { return timeguarded; }
     bool hasGlobalGuard() const override { return !traits.guardless; }
+    bool searchesFirstOnly() const override { return traits.direct; }
+    bool findFirstBinding(TokenList& found) override {
+        ++searches;
+        std::vector<TokenList> first = firstCombination();
+        if (first.empty()) return false;
+        for (const Ptr<Token>& t : first.front()) found.push_back(t);
+        return true;
+    }
     bool globalGuard() override {
         ++guardCalls;
         return guardFn ? guardFn() : true;

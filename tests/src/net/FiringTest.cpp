@@ -61,6 +61,44 @@ TEST(Firing, ATokenTakenByOneTransitionIsReboundByTheOther) {
     EXPECT_EQ(y->getTransitions(), (std::vector<Transition*>{b, a}));
 }
 
+// A transition that binds directly keeps its event's tokens uncounted (they
+// lie in their places), and its firing keeps them alive although they leave
+// their places and no other handle is left: through the move, the holders'
+// notices and the traces, until the event is dropped.
+TEST(Firing, ADirectEventBorrowsItsTokensAndKeepsThemThroughItsFiring) {
+    int deaths = 0;
+    TestNet net;
+    Place* p = net.place("P");
+    TestTransition* a = net.transition("A", traits().bindingDirectly().withoutGlobalGuard());
+    TestTransition* b = net.transition("B", traits().bindingDirectly().withoutGlobalGuard());
+    net.in(p, a);
+    net.in(p, b);
+    Ptr<Token> x(new CountedToken(1, deaths));
+    p->addToken(x);
+    p->addToken(Ptr<Token>(new CountedToken(2, deaths)));
+    a->startup();
+    b->startup();
+    ASSERT_EQ(boundIds(b), std::vector<long>{x->getID()});
+    EXPECT_TRUE(a->getNextEvent()->getBoundTokens()->borrowsTokens());
+    EXPECT_EQ(x.GetRefObject()->activeCount(), 2u);  // the marking's and this test's
+    const long xId = x->getID();
+    x.ResetPtr();
+
+    a->moveFn = [&](TokenList& tokens) {
+        p->removeToken(tokens[0]);
+        EXPECT_EQ(deaths, 0);
+        EXPECT_EQ(tokens[0]->getID(), xId);
+    };
+    fireNext(a);
+    EXPECT_EQ(deaths, 1);
+    EXPECT_EQ(boundIds(b), std::vector<long>{xId + 1});
+    EXPECT_EQ(boundIds(a), std::vector<long>{xId + 1});
+    p->getFullMarking().clear();  // as a restore does, before the events go
+    EXPECT_EQ(deaths, 2);
+    a->removeCurrentBindings();
+    b->removeCurrentBindings();
+}
+
 TEST(Firing, ANewTokenLeavesASingleServerBindingAloneAndAddsAnInfiniteServerOne) {
     TestNet net;
     Place* p = net.place("P");
