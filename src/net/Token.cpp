@@ -60,9 +60,13 @@ void Token::notifyTransitions(const Ptr<Token>& self) {
         for (Transition* t : transitions) out << t->getName() << " : ";
         out << " ]\n";
     }
-    // The transitions remove themselves from this token's list while they are
-    // told, so walk a copy. Most tokens are held by a few transitions: copy
-    // into a small local buffer and fall back to the heap only when needed.
+    // Every holder drops its event when told, and with it its entries in
+    // this list, before it searches again (and perhaps binds this token anew
+    // in the place it was moved to). So the list is taken out whole before
+    // the first holder is told: what the holders' withdrawals would remove
+    // is gone at once, and what their new events add is kept. Most tokens
+    // are held by a few transitions: the entries go to a small local buffer,
+    // to the heap only when needed.
     const std::size_t n = transitions.size();
     if (n == 0) return;
     Transition* local[16];
@@ -74,6 +78,7 @@ void Token::notifyTransitions(const Ptr<Token>& self) {
     } else {
         std::memcpy(local, transitions.data(), n * sizeof(Transition*));
     }
+    transitions.clear();
     for (std::size_t i = 0; i < n; ++i) {
         Transition* t = copy[i];
         if (tracing) log->getTransLog() << "Token->notifyTransitions() : " << *t << "\n";

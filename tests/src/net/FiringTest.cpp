@@ -99,6 +99,36 @@ TEST(Firing, ADirectEventBorrowsItsTokensAndKeepsThemThroughItsFiring) {
     b->removeCurrentBindings();
 }
 
+// A holder told that a token was consumed may bind the same token again
+// where it still lies (here a token lying in two places): its new
+// registration stays, the old ones are gone.
+TEST(Firing, AHolderThatBindsAConsumedTokenAgainStaysRegistered) {
+    TestNet net;
+    Place* p = net.place("P");
+    Place* r = net.place("R");
+    TestTransition* a = net.transition("A", traits().bindingDirectly());
+    TestTransition* b = net.transition("B", traits().bindingDirectly());
+    TestTransition* c = net.transition("C", traits().firstCombination());
+    net.in(p, a);
+    net.in(r, b);
+    net.in(r, c);
+    Ptr<Token> x(new Token_int(1));
+    p->addToken(x);
+    r->addToken(x);
+    a->startup();
+    b->startup();
+    c->startup();
+    ASSERT_EQ(x->getTransitions(), (std::vector<Transition*>{a, b, c}));
+    const long oldB = b->getNextEvent()->getID();
+    a->moveFn = [&](TokenList& tokens) { p->removeToken(tokens[0]); };
+    fireNext(a);
+    EXPECT_GT(b->getNextEvent()->getID(), oldB);
+    EXPECT_EQ(boundIds(b), std::vector<long>{x->getID()});
+    EXPECT_EQ(boundIds(c), std::vector<long>{x->getID()});
+    EXPECT_EQ(x->getTransitions(), (std::vector<Transition*>{b, c}));
+    EXPECT_TRUE(a->getEvents().empty());
+}
+
 TEST(Firing, ANewTokenLeavesASingleServerBindingAloneAndAddsAnInfiniteServerOne) {
     TestNet net;
     Place* p = net.place("P");
