@@ -8,12 +8,12 @@
 
 namespace ReferenceCountedSmartPointer {
 
+// Tag of Ptr's uncounted copy.
+struct Uncounted {};
+
 // The reference-counted handle through which every token is held. All
 // handles of one object share one counter; the last handle to go deletes the
 // object. Copying costs one atomic increment and allocates nothing.
-// Tag of the uncounted copy below.
-struct Uncounted {};
-
 template <class T>
 class Ptr {
 public:

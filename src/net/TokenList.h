@@ -100,9 +100,9 @@ public:
     }
 
     // From now on this list, which must be empty, borrows the tokens it is
-    // given (`on`), or counts them. Not checked: its one caller, a search
-    // binding into its transition's free event, runs several times per
-    // firing.
+    // given (`on`), or counts them. Not checked: the kernel's one caller, a
+    // search binding into its transition's free event, runs several times
+    // per firing.
     void borrowTokens(bool on) { borrowing_ = on; }
     bool borrowsTokens() const { return borrowing_; }
     // Counts the handles of a borrowing list, which then counts what it is
