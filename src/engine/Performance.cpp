@@ -25,8 +25,7 @@ void Performance::run() {
                 stopped = true;
                 break;
             }
-            getFirstBindingsOfAllTransitions(&events, false);
-            Binding* b = resolve_conflicts(events);
+            Binding* b = nextEvent(events);
             if (b == nullptr) {
                 dead = true;
                 break;

@@ -201,6 +201,19 @@ void Simulation::getFirstBindingsOfAllTransitions(EventList* events, bool all) {
     }
 }
 
+Binding* Simulation::nextEvent(EventList& events) {
+    if (!MainClass::getLog()->isSimLogging()) {
+        transitionsInOrder();
+        Binding* b = firstEvents.earliestAlone(DateTime::MAX.FullDateTime());
+        if (b != nullptr && !b->isTempBinding()) {
+            recordFired(b->getBoundTransition());
+            return b;
+        }
+    }
+    getFirstBindingsOfAllTransitions(&events, false);
+    return resolve_conflicts(events);
+}
+
 Binding* Simulation::resolve_conflicts(EventList& events) {
     Logging* log = MainClass::getLog();
     const bool logging = log->isSimLogging();

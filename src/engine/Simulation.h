@@ -27,7 +27,7 @@ typedef std::vector<Binding*> EventList;
 // run parameters. Every run mode is built from four steps: collect the
 // earliest events (getFirstBindingsOfAllTransitions), pick one
 // (resolve_conflicts), advance the clock (updateSimulationTime) and fire it
-// (executeEvent). Exactly one engine exists at a time (Simulation::sim).
+// (executeEvent); nextEvent does the first two. Exactly one engine exists at a time (Simulation::sim).
 class Simulation {
 public:
     static Simulation* sim;
@@ -55,6 +55,12 @@ public:
     void initTransitions();
     void initMeasureList(bool first);
     void getFirstBindingsOfAllTransitions(EventList* events, bool all);
+    // The event to fire next, as resolve_conflicts picks it from the events
+    // getFirstBindingsOfAllTransitions collects into `events` (null: none).
+    // An event alone at the earliest time, and not a placeholder, is taken
+    // without either step (and `events` is left as it is), unless the
+    // simulation log, where both write their lines, is open.
+    Binding* nextEvent(EventList& events);
     // Inline: every event sets the clock.
     void updateSimulationTime(const DateTime& t) {
         if (t == currentSimulationTime) return;

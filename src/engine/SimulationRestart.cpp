@@ -190,8 +190,7 @@ bool Simulation::run_restart_iterative(int repeats, double thrmin, double thrmax
     while (!mustStopNow()) {
         const bool onMainPath = !retrialPending();
         if (onMainPath && !noModelTimeLimit && currentSimulationTime > stopTime) break;
-        getFirstBindingsOfAllTransitions(&events, false);
-        Binding* b = resolve_conflicts(events);
+        Binding* b = nextEvent(events);
         if (b == nullptr) break;
         eventTime = b->getTime();
         updateSimulationTime(eventTime);

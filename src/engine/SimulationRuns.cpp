@@ -221,8 +221,7 @@ void Simulation::run_transient(double& runAlpha) {
                 stopped = true;
                 break;
             }
-            getFirstBindingsOfAllTransitions(&events, false);
-            Binding* b = resolve_conflicts(events);
+            Binding* b = nextEvent(events);
             if (b == nullptr) {
                 while (stopTime >= sampleTime) sampleAt(false, true);
                 break;
@@ -290,8 +289,7 @@ void Simulation::run_stationary(double& runAlpha) {
     EventList events;
 
     while (!success && (currentSimulationTime <= stopTime || noModelTimeLimit) && !mustStopNow()) {
-        getFirstBindingsOfAllTransitions(&events, false);
-        Binding* b = resolve_conflicts(events);
+        Binding* b = nextEvent(events);
         if (b == nullptr) {
             std::cout << "WARNING: Stationary simulation stops at a dead marking." << std::endl;
             break;

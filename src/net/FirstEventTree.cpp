@@ -129,18 +129,14 @@ void FirstEventTree::takeInChanges() {
 }
 
 // The top level is scanned like a row of slots: the earliest time without
-// branches, then the nodes at that time (usually exactly one), and only a tie
-// costs a look at the priorities.
-void FirstEventTree::collectEarliest(std::vector<Binding*>& out, double latest) {
-    // With the leaves on top there is nothing to recompute.
-    if (start.size() > 2) takeInChanges();
+// branches, then the nodes at that time (usually exactly one).
+inline bool FirstEventTree::scanTop(double latest, double& t, std::size_t& firstAt, bool& several) const {
     const std::size_t top = start.size() - 2;
     const double* const times = &time[start[top]];
-    const int* const priorities = &priority[start[top]];
     const std::size_t n = start[top + 1] - start[top];
-    const double t = earliestOf(times, n);
-    if (!(t <= latest)) return;
-    std::size_t firstAt = n;
+    t = earliestOf(times, n);
+    if (!(t <= latest)) return false;
+    firstAt = n;
     unsigned count = 0;
     for (std::size_t i = 0; i < n; i += kFanOut) {
         const unsigned which = equalOfEight(times + i, t);
@@ -149,9 +145,25 @@ void FirstEventTree::collectEarliest(std::vector<Binding*>& out, double latest) 
         // Only whether there is more than one counts.
         count += (which & (which - 1)) != 0 ? 2 : 1;
     }
+    several = count > 1;
+    return true;
+}
+
+// Only a tie costs a look at the priorities.
+void FirstEventTree::collectEarliest(std::vector<Binding*>& out, double latest) {
+    // With the leaves on top there is nothing to recompute.
+    if (start.size() > 2) takeInChanges();
+    double t;
+    std::size_t firstAt;
+    bool several;
+    if (!scanTop(latest, t, firstAt, several)) return;
+    const std::size_t top = start.size() - 2;
+    const double* const times = &time[start[top]];
+    const int* const priorities = &priority[start[top]];
+    const std::size_t n = start[top + 1] - start[top];
     // At the latest time itself only priorities of 0 or more count.
     const int floor = t == latest ? 0 : INT_MIN;
-    if (count == 1) {
+    if (!several) {
         if (priorities[firstAt] < floor) return;
         const std::uint32_t w = winnerTie[start[top] + firstAt];
         if ((w & 1u) == 0) out.push_back(events[w / 2]);
@@ -169,6 +181,18 @@ void FirstEventTree::collectEarliest(std::vector<Binding*>& out, double latest) 
     if (!any) return;
     for (std::size_t i = firstAt; i < n; ++i)
         if (times[i] == t && priorities[i] == p) appendTies(top, i, t, p, out);
+}
+
+Binding* FirstEventTree::earliestAlone(double latest) {
+    if (start.size() > 2) takeInChanges();
+    double t;
+    std::size_t firstAt;
+    bool several;
+    if (!scanTop(latest, t, firstAt, several) || several) return nullptr;
+    const std::size_t at = start[start.size() - 2] + firstAt;
+    if (t == latest && priority[at] < 0) return nullptr;
+    const std::uint32_t w = winnerTie[at];
+    return (w & 1u) == 0 ? events[w / 2] : nullptr;
 }
 
 // The events below node `j` of level `l` with time `t` and priority `p`, left

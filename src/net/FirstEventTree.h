@@ -60,6 +60,9 @@ public:
     // count, and at `latest` itself only priorities of 0 or more; a time that
     // is not a number is never the earliest.
     void collectEarliest(std::vector<Binding*>& out, double latest);
+    // The event collectEarliest would append when it would append exactly
+    // one and no other event ties with it; null otherwise (none, or a tie).
+    Binding* earliestAlone(double latest);
 
 private:
     static constexpr std::size_t kFanOut = 8;
@@ -73,6 +76,10 @@ private:
     // Recomputes node j of level l from its children; answers whether it
     // changed.
     bool recompute(std::size_t l, std::size_t j);
+    // The top level's earliest time `t` (returns false when it is after
+    // `latest` or not a number), the first top node at that time and whether
+    // more than one top node has it.
+    bool scanTop(double latest, double& t, std::size_t& firstAt, bool& several) const;
     void appendTies(std::size_t l, std::size_t j, double t, int p, std::vector<Binding*>& out) const;
 
     std::vector<std::size_t> start;         // one more than the levels: the end

@@ -59,6 +59,7 @@ TEST(FirstEventTree, AgreesWithAWalkOverEveryTransition) {
     const double nan = std::nan("");
     const double times[] = {1.0, 2.0, 2.0, 3.0, kLatest, kLatest + 1.0, nan, std::numeric_limits<double>::infinity()};
     std::vector<std::unique_ptr<Binding>> made;
+    long aloneAnswers = 0;
     // Leaves on top (up to 8), one level below the top, two and three.
     for (std::size_t n : {1u, 2u, 3u, 7u, 8u, 9u, 47u, 64u, 65u, 130u, 600u}) {
         Row row(n);
@@ -78,14 +79,24 @@ TEST(FirstEventTree, AgreesWithAWalkOverEveryTransition) {
                 made.emplace_back(new Binding(step, nullptr, DateTime(t), priority, 1.0, true, nullptr));
                 row.set(i, made.back().get());
             }
-            ASSERT_EQ(row.collect(), walk(row.events)) << n << " transitions, step " << step;
+            // The shortcut for an event alone answers first (it takes in the
+            // changes itself), and never differently.
+            Binding* alone = row.tree.earliestAlone(kLatest);
+            const std::vector<Binding*> expected = walk(row.events);
+            if (alone != nullptr) {
+                ++aloneAnswers;
+                ASSERT_EQ(expected, std::vector<Binding*>{alone}) << n << " transitions, step " << step;
+            }
+            ASSERT_EQ(row.collect(), expected) << n << " transitions, step " << step;
         }
         for (std::size_t i = 0; i < n; ++i) {
             EXPECT_EQ(row.tree.event(i), row.events[i]);
             row.set(i, nullptr);
         }
         EXPECT_TRUE(row.collect().empty());
+        EXPECT_EQ(row.tree.earliestAlone(kLatest), nullptr);
     }
+    EXPECT_GT(aloneAnswers, 1000);
 }
 
 // Ties far apart in the row come out in row order, and only those of the
@@ -101,6 +112,7 @@ TEST(FirstEventTree, TiesInRowOrder) {
     row.set(50, &a);
     row.set(0, &later);
     EXPECT_EQ(row.collect(), (std::vector<Binding*>{&b, &c}));
+    EXPECT_EQ(row.tree.earliestAlone(kLatest), nullptr);
     row.set(3, nullptr);
     EXPECT_EQ(row.collect(), (std::vector<Binding*>{&c}));
     row.set(97, nullptr);
@@ -117,6 +129,7 @@ TEST(FirstEventTree, TheLatestTimeAndBeyond) {
     row.set(0, &negative);
     row.set(1, &beyond);
     row.set(2, &notANumber);
+    EXPECT_EQ(row.tree.earliestAlone(kLatest), nullptr);
     EXPECT_TRUE(row.collect().empty());
     Binding zero(4, nullptr, DateTime(kLatest), 0, 1.0, true, nullptr);
     row.set(3, &zero);
