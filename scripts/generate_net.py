@@ -722,7 +722,7 @@ public:
 %(ctor)s
     ~%(cls)s() override = default;
 
-    Seconds_T getFiringDelay(TokenList& binding) const override;
+    Seconds_T getFiringDelay(TokenList& binding) const override;%(delayform)s
     Seconds_T Timeguard(const DateTime& now) override;
     bool hasTimeguard() const override;
     void log(TokenList& binding) override;
@@ -742,7 +742,10 @@ protected:
        else "Every combination of tokens of the input places, in marking order.",
        "guardless": "\n    bool hasGlobalGuard() const override { return false; }" if t.global_guard is None else "",
        "first": ("\n    bool searchesFirstOnly() const override { return true; }"
-                 "\n    bool findFirstBinding(TokenList& found) override;") if first_only(t) else ""}
+                 "\n    bool findFirstBinding(TokenList& found) override;"
+                 + ("\n    bool findsHeadsOf(std::vector<Place*>& places) override;" if takes_heads(t) else ""))
+                if first_only(t) else "",
+       "delayform": "\n    DelayForm fixedDelay(double& mean) const override;" if delay_form(t) else ""}
 
 
 def wrap_comment(text, indent=""):
@@ -802,10 +805,14 @@ def transition_source(net, t):
     out.append("\nusing ReferenceCountedSmartPointer::Dynamic_Cast;\nusing ReferenceCountedSmartPointer::Is_A;\n")
     out.append(transition_constructor(t))
     out.append(firing_delay_source(t))
+    if delay_form(t) is not None:
+        out.append(fixed_delay_source(t))
     out.append(time_guard_source(t))
     out.append(log_source(t))
     out.append(display_source(t))
     out.append(binding_list_source(t))
+    if takes_heads(t):
+        out.append(heads_source(t))
     out.append(global_guard_source(t))
     out.append(move_tokens_source(t))
     return "\n".join(out).rstrip("\n") + "\n"
@@ -848,6 +855,28 @@ def firing_delay_source(t):
     lines += typed_tokens(t, variables)
     lines += ["    " + sample, "}"]
     return "\n".join(lines) + "\n"
+
+
+def delay_form(t):
+    """The kernel's name of the form of the firing delay when the kernel can
+    sample it without calling getFiringDelay: none, or exponential with a
+    fixed mean (its C++ text); None otherwise."""
+    if not t.delay:
+        return ("None", None)
+    if t.delay.distribution == "Exp" and not isinstance(t.delay.parameters[0], Expression):
+        return ("Exponential", t.delay.parameters[0])
+    return None
+
+
+def fixed_delay_source(t):
+    form = delay_form(t)
+    if form is None:
+        return ""
+    if form[1] is None:
+        return short_function("Transition::DelayForm %s::fixedDelay(double&) const" % t.cls,
+                              "return DelayForm::None;")
+    return ("Transition::DelayForm %s::fixedDelay(double& mean) const {\n    mean = %s;\n"
+            "    return DelayForm::Exponential;\n}\n" % (t.cls, form[1]))
 
 
 def time_guard_source(t):
@@ -904,6 +933,23 @@ def first_only(t):
     """Whether the search stops at the first combination it meets: by the
     transition's choice, or because no arc of multiplicity 1 gives a choice."""
     return t.choice == "first" or not [a for a in t.inputs if a.multiplicity == 1]
+
+
+def takes_heads(t):
+    """Whether the first-only search takes the first token of each input
+    place and tests nothing: a single server, every arc of multiplicity 1
+    from a place of its own without a limited view, no guard."""
+    return (first_only(t) and not t.infinite and t.guard is None and bool(t.inputs)
+            and all(a.multiplicity == 1 and not a.place.limited_view for a in t.inputs)
+            and len({a.place.name for a in t.inputs}) == len(t.inputs))
+
+
+def heads_source(t):
+    if not takes_heads(t):
+        return ""
+    return ("// findFirstBinding takes the first token of each input place, in this order.\n"
+            "bool %s::findsHeadsOf(std::vector<Place*>& places) {\n    places = {%s};\n    return true;\n}\n"
+            % (t.cls, ", ".join("&" + a.field for a in t.inputs)))
 
 
 def binding_list_source(t):

@@ -90,6 +90,11 @@ void Transition::startup() {
     guardFree = !hasGlobalGuard();
     kernelDefaults = keepsKernelDefaults();
     directSearch = firstOnly && !isInfinite && !hasTimeguardFlag;
+    std::vector<Place*> heads;
+    takesHeads = firstOnly && !isInfinite && findsHeadsOf(heads);
+    headMarkings.clear();
+    for (Place* p : heads) headMarkings.push_back(&p->getFullMarking());
+    delayForm = fixedDelay(delayMean);
     updateAffectedTransitionList();
     trace(" startup 2 ...");
     affectedPlaces.clear();
@@ -211,7 +216,7 @@ void Transition::bindFirstCombination(const DateTime& current) {
     // the token can go), and the firing pins them. A time-guard event keeps
     // counted handles.
     b->tokensToFill().borrowTokens(directSearch);
-    if (!findFirstBinding(b->tokensToFill())) {
+    if (!(takesHeads ? bindHeads(b->tokensToFill()) : findFirstBinding(b->tokensToFill()))) {
         dropEvent(b);
         return;
     }

@@ -66,6 +66,28 @@ public:
     // it found one (a list it could not complete is left empty).
     virtual bool searchesFirstOnly() const { return false; }
     virtual bool findFirstBinding(TokenList&) { return false; }
+    // Whether findFirstBinding takes the first token of each of `places`, in
+    // this order, and nothing else (no guard, no place twice): the kernel
+    // then binds those tokens itself, without the call (asked once at
+    // start-up).
+    virtual bool findsHeadsOf(std::vector<Place*>& places) {
+        (void)places;
+        return false;
+    }
+    // What getFiringDelay computes, when it is one of the forms the kernel
+    // samples itself, without the call: no delay, or an exponential delay of
+    // a fixed mean (asked once at start-up).
+    enum class DelayForm { General, None, Exponential };
+    virtual DelayForm fixedDelay(double& mean) const {
+        (void)mean;
+        return DelayForm::General;
+    }
+    // getFiringDelay(tokens), from the form fixedDelay told when it is fixed.
+    Seconds_T sampleDelay(TokenList& tokens) const {
+        if (delayForm == DelayForm::Exponential) return delay.Exp(delayMean);
+        if (delayForm == DelayForm::None) return 0.0;
+        return getFiringDelay(tokens);
+    }
     // Whether globalGuard() may answer false; a transition that says no is
     // not asked (asked once at start-up).
     virtual bool hasGlobalGuard() const { return true; }
@@ -267,6 +289,14 @@ private:
     // The search of a single-server, first-only transition without the
     // transition log: the combination goes straight into the new event.
     void bindFirstCombination(const DateTime& current);
+    // findFirstBinding of a transition that takes the first token of each of
+    // its head places (findsHeadsOf).
+    bool bindHeads(TokenList& tokens) const {
+        for (const MarkingList* m : headMarkings)
+            if (m->empty()) return false;
+        for (const MarkingList* m : headMarkings) tokens.push_back(m->front());
+        return true;
+    }
     // Every other search: time guards, the transition log, infinite servers.
     void searchGeneral();
     // The general search: every candidate the generated search offers, the
@@ -315,6 +345,12 @@ private:
     // input places' token counts and, when they suffice, bindFirstCombination.
     // Changing the arcs clears it.
     bool directSearch = false;
+    // findsHeadsOf(), asked once at start-up, for a first-only single server:
+    // the markings whose first tokens its search binds, in binding order.
+    bool takesHeads = false;
+    // fixedDelay(), asked once at start-up.
+    DelayForm delayForm = DelayForm::General;
+    double delayMean = 0.0;
     bool logging = false;
     bool displaying = false;
     bool watch = false;
@@ -325,6 +361,7 @@ private:
     std::size_t firstEventLeaf = 0;
     std::vector<Arc> inArcs;   // inPlaces with the tokens each arc takes
     std::vector<Arc> outArcs;  // outPlaces with the tokens each arc puts
+    std::vector<const MarkingList*> headMarkings;
     EventSet bindings;
     std::vector<Transition*> couldEnableTransitions;
     // The could-enable neighbours a firing tells while the transition log is
@@ -367,14 +404,14 @@ std::ostream& operator<<(std::ostream& out, const Transition& t);
 // for time-guard events, which then wait for the guard as well.
 inline void Binding::updateTime(const DateTime& now) {
     // A placeholder's list is empty.
-    const Seconds_T d = boundTransition->getFiringDelay(tokens);
+    const Seconds_T d = boundTransition->sampleDelay(tokens);
     time = now + d;
     if (!fireEvent) time += boundTransition->Timeguard(now);
 }
 
 inline void Binding::init(Transition* t, const DateTime& now) { initAs(t, now, !t->timeguarded()); }
 
-inline void Binding::initAs(Transition* t, const DateTime& now, bool firing) {
+[[gnu::always_inline]] inline void Binding::initAs(Transition* t, const DateTime& now, bool firing) {
     boundTransition = t;
     fireEvent = firing;
     updateTime(now);

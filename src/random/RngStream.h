@@ -33,7 +33,7 @@ public:
     void WriteStateFull() const;
 
     // Uniform number strictly between 0 and 1.
-    double RandU01() { return incPrec ? U01d() : U01(); }
+    [[gnu::always_inline]] double RandU01() { return incPrec ? U01d() : U01(); }
     // Whole number in [i, j].
     int RandInt(int i, int j) { return i + static_cast<int>((j - i + 1.0) * RandU01()); }
 
@@ -74,7 +74,7 @@ private:
     // the same remainder, so that the sum is never negative: an unsigned
     // remainder needs neither the sign correction of a signed one nor the
     // test that follows it.
-    double U01() {
+    [[gnu::always_inline]] double U01() {
         typedef unsigned long long U;
         constexpr U um1 = static_cast<U>(m1), um2 = static_cast<U>(m2);
         const U p1 = (static_cast<U>(a12) * static_cast<U>(Cg[1]) +

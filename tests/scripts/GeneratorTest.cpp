@@ -182,3 +182,43 @@ TEST(Generator, SearchesTestColoursAndChooseListsOnlyWhereTheyCanDiffer) {
     EXPECT_NE(infinite.find("if (!Is_A<Token_int>(w)) continue;"), std::string::npos) << infinite;
     EXPECT_NE(infinite.find("MarkingList& x_marking = getPlaceMarking(x_Place);"), std::string::npos) << infinite;
 }
+
+// The kernel binds the first token of each input place itself, without the
+// generated search, where that search tests nothing: a single server whose
+// arcs of multiplicity 1 come from places of their own without a limited
+// view, and no guard. Likewise it samples a delay that is absent or
+// exponential with a fixed mean without the generated sampler.
+TEST(Generator, LeavesOnlyPlainSearchesAndDelaysToTheKernel) {
+    ScratchDir dir("generator-kernel-forms");
+    const auto transition = [&](const std::string& name, const std::string& from = "", const std::string& to = "") {
+        dir.write(name + ".json", smallNet("", from, to));
+        EXPECT_EQ(generate(dir, dir.file(name + ".json")).status, 0) << name;
+        return dir.read("out/Transition_t.cpp");
+    };
+    const std::string plain = transition("plain");
+    EXPECT_NE(plain.find("places = {&x_Place, &w_Place};"), std::string::npos) << plain;
+    EXPECT_NE(plain.find("mean = 2.5;\n    return DelayForm::Exponential;"), std::string::npos) << plain;
+
+    const std::string inputs = R"({"variable": "w", "place": "a", "multiplicity": 1})";
+    EXPECT_EQ(transition("guarded", R"("server": "single")", R"("server": "single", "guard": "x.k == 1")")
+                  .find("findsHeadsOf"),
+              std::string::npos);
+    EXPECT_EQ(transition("twice", inputs, R"({"variable": "w", "place": "b", "multiplicity": 1})").find("findsHeadsOf"),
+              std::string::npos);
+    EXPECT_EQ(transition("double", inputs, R"({"variable": "w", "place": "a", "multiplicity": 2})").find("findsHeadsOf"),
+              std::string::npos);
+    EXPECT_EQ(transition("infinite", R"("server": "single")", R"("server": "infinite")").find("findsHeadsOf"),
+              std::string::npos);
+    EXPECT_EQ(transition("limited", R"("name": "b", "colour": "Data", "capacity": 0, "limitedView": false)",
+                         R"("name": "b", "colour": "Data", "capacity": 0, "limitedView": true)")
+                  .find("findsHeadsOf"),
+              std::string::npos);
+
+    const std::string delay = R"("delay": {"distribution": "Exp", "parameters": [2.5]})";
+    EXPECT_EQ(transition("uniform", delay, R"("delay": {"distribution": "Uni", "parameters": [1.0, 2.0]})")
+                  .find("fixedDelay"),
+              std::string::npos);
+    EXPECT_EQ(transition("read", delay, R"j("delay": "Exp(x.k)")j").find("fixedDelay"), std::string::npos);
+    const std::string immediate = transition("immediate", R"("kind": "timed", )" + delay, R"("kind": "immediate")");
+    EXPECT_NE(immediate.find("fixedDelay(double&) const { return DelayForm::None; }"), std::string::npos) << immediate;
+}
