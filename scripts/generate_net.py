@@ -869,9 +869,8 @@ def delay_form(t):
 
 
 def fixed_delay_source(t):
+    """fixedDelay of a transition whose delay_form is not None."""
     form = delay_form(t)
-    if form is None:
-        return ""
     if form[1] is None:
         return short_function("Transition::DelayForm %s::fixedDelay(double&) const" % t.cls,
                               "return DelayForm::None;")
@@ -945,8 +944,7 @@ def takes_heads(t):
 
 
 def heads_source(t):
-    if not takes_heads(t):
-        return ""
+    """findsHeadsOf of a transition that takes_heads."""
     return ("// findFirstBinding takes the first token of each input place, in this order.\n"
             "bool %s::findsHeadsOf(std::vector<Place*>& places) {\n    places = {%s};\n    return true;\n}\n"
             % (t.cls, ", ".join("&" + a.field for a in t.inputs)))

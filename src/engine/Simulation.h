@@ -27,7 +27,8 @@ typedef std::vector<Binding*> EventList;
 // run parameters. Every run mode is built from four steps: collect the
 // earliest events (getFirstBindingsOfAllTransitions), pick one
 // (resolve_conflicts), advance the clock (updateSimulationTime) and fire it
-// (executeEvent); nextEvent does the first two. Exactly one engine exists at a time (Simulation::sim).
+// (executeEvent); nextEvent does the first two. Exactly one engine exists at
+// a time (Simulation::sim).
 class Simulation {
 public:
     static Simulation* sim;

@@ -199,26 +199,23 @@ TEST(Generator, LeavesOnlyPlainSearchesAndDelaysToTheKernel) {
     EXPECT_NE(plain.find("places = {&x_Place, &w_Place};"), std::string::npos) << plain;
     EXPECT_NE(plain.find("mean = 2.5;\n    return DelayForm::Exponential;"), std::string::npos) << plain;
 
+    // Each keeps the generated code (the search, or the sampler).
+    const auto keeps = [&](const std::string& function, const std::string& name, const std::string& from,
+                           const std::string& to) {
+        const std::string text = transition(name, from, to);
+        EXPECT_EQ(text.find(function), std::string::npos) << name << "\n" << text;
+    };
     const std::string inputs = R"({"variable": "w", "place": "a", "multiplicity": 1})";
-    EXPECT_EQ(transition("guarded", R"("server": "single")", R"("server": "single", "guard": "x.k == 1")")
-                  .find("findsHeadsOf"),
-              std::string::npos);
-    EXPECT_EQ(transition("twice", inputs, R"({"variable": "w", "place": "b", "multiplicity": 1})").find("findsHeadsOf"),
-              std::string::npos);
-    EXPECT_EQ(transition("double", inputs, R"({"variable": "w", "place": "a", "multiplicity": 2})").find("findsHeadsOf"),
-              std::string::npos);
-    EXPECT_EQ(transition("infinite", R"("server": "single")", R"("server": "infinite")").find("findsHeadsOf"),
-              std::string::npos);
-    EXPECT_EQ(transition("limited", R"("name": "b", "colour": "Data", "capacity": 0, "limitedView": false)",
-                         R"("name": "b", "colour": "Data", "capacity": 0, "limitedView": true)")
-                  .find("findsHeadsOf"),
-              std::string::npos);
+    keeps("findsHeadsOf", "guarded", R"("server": "single")", R"("server": "single", "guard": "x.k == 1")");
+    keeps("findsHeadsOf", "twice", inputs, R"({"variable": "w", "place": "b", "multiplicity": 1})");
+    keeps("findsHeadsOf", "double", inputs, R"({"variable": "w", "place": "a", "multiplicity": 2})");
+    keeps("findsHeadsOf", "infinite", R"("server": "single")", R"("server": "infinite")");
+    keeps("findsHeadsOf", "limited", R"("name": "b", "colour": "Data", "capacity": 0, "limitedView": false)",
+          R"("name": "b", "colour": "Data", "capacity": 0, "limitedView": true)");
 
     const std::string delay = R"("delay": {"distribution": "Exp", "parameters": [2.5]})";
-    EXPECT_EQ(transition("uniform", delay, R"("delay": {"distribution": "Uni", "parameters": [1.0, 2.0]})")
-                  .find("fixedDelay"),
-              std::string::npos);
-    EXPECT_EQ(transition("read", delay, R"j("delay": "Exp(x.k)")j").find("fixedDelay"), std::string::npos);
+    keeps("fixedDelay", "uniform", delay, R"("delay": {"distribution": "Uni", "parameters": [1.0, 2.0]})");
+    keeps("fixedDelay", "read", delay, R"j("delay": "Exp(x.k)")j");
     const std::string immediate = transition("immediate", R"("kind": "timed", )" + delay, R"("kind": "immediate")");
     EXPECT_NE(immediate.find("fixedDelay(double&) const { return DelayForm::None; }"), std::string::npos) << immediate;
 }
