@@ -402,7 +402,7 @@ std::ostream& operator<<(std::ostream& out, const Transition& t);
 
 // The delay is asked first (it draws new random numbers at every call), also
 // for time-guard events, which then wait for the guard as well.
-inline void Binding::updateTime(const DateTime& now) {
+[[gnu::always_inline]] inline void Binding::updateTime(const DateTime& now) {
     // A placeholder's list is empty.
     const Seconds_T d = boundTransition->sampleDelay(tokens);
     time = now + d;

@@ -250,6 +250,19 @@ void RngStream::AdvanceState(long e, long c) {
     for (int i = 0; i < 6; ++i) Cg[i] = static_cast<long long>(state[i]);
 }
 
+void RngStream::SkipDraws(unsigned long n) {
+    // With increased precision a number takes two steps.
+    const unsigned long steps = incPrec ? 2 * n : n;
+    // Up to about a thousand steps, stepping costs less than the jump's
+    // matrix powers.
+    constexpr unsigned long kStepLimit = 1024;
+    if (steps > kStepLimit) {
+        AdvanceState(0, static_cast<long>(steps));
+        return;
+    }
+    for (unsigned long i = 0; i < steps; ++i) (void)U01();
+}
+
 void RngStream::GetState(unsigned long seed[6]) const {
     for (int i = 0; i < 6; ++i) seed[i] = static_cast<unsigned long>(Cg[i]);
 }

@@ -28,6 +28,10 @@ public:
     // Moves the current state by 2^e + c steps; negative e and c go back.
     void AdvanceState(long e, long c);
 
+    // Moves the current state past the next n numbers, as n calls of
+    // RandU01 whose values nobody reads; a long run of them is one jump.
+    void SkipDraws(unsigned long n);
+
     void GetState(unsigned long seed[6]) const;
     void WriteState() const;
     void WriteStateFull() const;

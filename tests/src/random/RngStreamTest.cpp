@@ -255,6 +255,48 @@ TEST(RandomWrapper, TakesTheNextStreamOfThePackage) {
     EXPECT_NE(testing::internal::GetCapturedStderr(), "");
 }
 
+// Skipped numbers move the stream exactly as drawn ones, by steps or by one
+// jump, one step per number or two with increased precision.
+TEST(RngStream, SkippingNumbersMatchesDrawingThem) {
+    packageSeed(77);
+    for (bool precise : {false, true}) {
+        for (unsigned long n : {0ul, 1ul, 9ul, 1024ul, 1025ul, 4000ul}) {
+            SCOPED_TRACE(n);
+            RngStream skipper, drawer;
+            drawer.SetSeed(stateOf(skipper).data());
+            skipper.IncreasedPrecis(precise);
+            drawer.IncreasedPrecis(precise);
+            skipper.SkipDraws(n);
+            draws(drawer, static_cast<int>(n));
+            EXPECT_EQ(stateOf(skipper), stateOf(drawer));
+        }
+    }
+}
+
+// A number nobody reads (a choice among one) is only counted: the next
+// number read, of either kind, is the one that drawing every time gives.
+TEST(RandomWrapper, NumbersReadAfterUnreadOnesAreTheEagerOnes) {
+    for (int unread : {1, 6, 3000}) {
+        SCOPED_TRACE(unread);
+        packageSeed(31);
+        RandomWrapper lazy;
+        packageSeed(31);
+        RngStream eager;
+        for (int round = 0; round < 3; ++round) {
+            for (int i = 0; i < unread; ++i) {
+                ASSERT_EQ(lazy.randint(4, 4), 4);
+                (void)eager.RandU01();
+            }
+            ASSERT_EQ(lazy.randu01(), eager.RandU01());
+            for (int i = 0; i < unread; ++i) {
+                (void)lazy.randint(0, 0);
+                (void)eager.RandU01();
+            }
+            ASSERT_EQ(lazy.randint(1, 6), eager.RandInt(1, 6));
+        }
+    }
+}
+
 // The generator's step written with plain divisions, as the recurrence is
 // usually stated; the stream must follow it number for number, also from
 // states at the ends of the range (zeros, the largest values below the
