@@ -95,6 +95,8 @@ void Transition::startup() {
     headMarkings.clear();
     for (Place* p : heads) headMarkings.push_back(&p->getFullMarking());
     delayForm = fixedDelay(delayMean);
+    // An exponential delay of a negative mean is no delay, without a draw.
+    if (delayForm == DelayForm::Exponential && delayMean < 0.0) delayForm = DelayForm::None;
     updateAffectedTransitionList();
     trace(" startup 2 ...");
     affectedPlaces.clear();

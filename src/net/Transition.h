@@ -83,8 +83,8 @@ public:
         return DelayForm::General;
     }
     // getFiringDelay(tokens), from the form fixedDelay told when it is fixed.
-    Seconds_T sampleDelay(TokenList& tokens) const {
-        if (delayForm == DelayForm::Exponential) return delay.Exp(delayMean);
+    [[gnu::always_inline]] Seconds_T sampleDelay(TokenList& tokens) const {
+        if (delayForm == DelayForm::Exponential) return delay.ExpOfMean(delayMean);
         if (delayForm == DelayForm::None) return 0.0;
         return getFiringDelay(tokens);
     }

@@ -16,12 +16,12 @@ double Delay::Det(double x) const { return x; }
 
 double Delay::Uni(double a, double b) const {
     if (a > b) std::swap(a, b);
-    return a + (b - a) * random.randu01();
+    return a + (b - a) * stream.RandU01();
 }
 
 double Delay::DUni(long a, long b) const {
     if (b < a) std::swap(a, b);
-    return static_cast<double>(random.randint(a, b));
+    return static_cast<double>(stream.RandInt(static_cast<int>(a), static_cast<int>(b)));
 }
 
 double Delay::Triang(double a, double b) const {
@@ -30,8 +30,8 @@ double Delay::Triang(double a, double b) const {
     // 2*u1 below the middle and 2 - 2*u1 above it.
     double u1;
     for (;;) {
-        u1 = random.randu01();
-        const double v = random.randu01() / 2.0;
+        u1 = stream.RandU01();
+        const double v = stream.RandU01() / 2.0;
         if ((u1 < 0.5 && u1 > v) || (u1 >= 0.5 && v > u1 - 0.5)) break;
     }
     return a + (b - a) * u1;
@@ -45,8 +45,8 @@ double Delay::Norm(double mean, double sd) const {
     // Polar method of Marsaglia: a point uniform in the unit disc.
     double x, y, s;
     do {
-        x = 2.0 * random.randu01() - 1.0;
-        y = 2.0 * random.randu01() - 1.0;
+        x = 2.0 * stream.RandU01() - 1.0;
+        y = 2.0 * stream.RandU01() - 1.0;
         s = x * x + y * y;
     } while (!(s > 0.0 && s < 1.0));
     const double r = std::sqrt(-2.0 * std::log(s) / s);
@@ -58,5 +58,5 @@ double Delay::Norm(double mean, double sd) const {
 double Delay::LogNorm(double mean, double sd) const { return std::exp(Norm(mean, sd)); }
 
 double Delay::Wei(double scale, double shape) const {
-    return scale * std::pow(-std::log(1.0 - random.randu01()), 1.0 / shape);
+    return scale * std::pow(-std::log(1.0 - stream.RandU01()), 1.0 / shape);
 }

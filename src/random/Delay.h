@@ -4,7 +4,7 @@
 // taken from the package when the sampler is created; the generated delay
 // functions call the samplers with the parameters of the model, e.g.
 // Exp(1.0). Every uniform number is strictly between 0 and 1.
-#include "random/RandomWrapper.h"
+#include "random/RngStream.h"
 
 class Delay {
 public:
@@ -15,8 +15,11 @@ public:
     // Exponential with the given mean; 0 without a draw for a negative mean.
     double Exp(double mean) const {
         if (mean < 0.0) return 0.0;
-        return -std::log(1.0 - random.randu01()) * mean;
+        return ExpOfMean(mean);
     }
+    // Exp for a mean that is known not to be negative (a fixed mean, checked
+    // once).
+    double ExpOfMean(double mean) const { return -std::log(1.0 - stream.RandU01()) * mean; }
     // Always x; draws nothing.
     double Det(double x) const;
     // Uniform between a and b (in either order).
@@ -35,5 +38,7 @@ public:
 
 private:
     // Sampling does not change what the sampler is, only where its stream is.
-    mutable RandomWrapper random;
+    // Every number drawn is read, so the sampler draws straight from the
+    // stream (a choice stream counts the numbers nobody reads).
+    mutable RngStream stream;
 };

@@ -1,6 +1,6 @@
 #pragma once
-// The one random stream of its owner (a transition, its delay sampler or
-// the engine). Each object takes the next stream of the package when it is
+// The one random stream of its owner (a transition's choices, or the
+// engine's). Each object takes the next stream of the package when it is
 // created, so the numbers one owner sees do not depend on how often the
 // others draw. Streams are never shared or copied.
 #include "random/RngStream.h"

@@ -146,7 +146,7 @@ void writeValues(const T v[6]) {
 
 double RngStream::nextSeed[6] = {12345.0, 12345.0, 12345.0, 12345.0, 12345.0, 12345.0};
 
-RngStream::RngStream(const char* s) : anti(false), incPrec(false), name(s ? s : "") {
+RngStream::RngStream(const char* s) : anti(false), incPrec(false), plain(true), name(s ? s : "") {
     for (int i = 0; i < 6; ++i) {
         Bg[i] = Ig[i] = nextSeed[i];
         Cg[i] = static_cast<long long>(nextSeed[i]);
@@ -260,7 +260,7 @@ void RngStream::SkipDraws(unsigned long n) {
         AdvanceState(0, static_cast<long>(steps));
         return;
     }
-    for (unsigned long i = 0; i < steps; ++i) (void)U01();
+    for (unsigned long i = 0; i < steps; ++i) (void)step();
 }
 
 void RngStream::GetState(unsigned long seed[6]) const {

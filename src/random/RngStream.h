@@ -22,8 +22,14 @@ public:
     void ResetStartSubstream();
     void ResetNextSubstream();
 
-    void SetAntithetic(bool a) { anti = a; }
-    void IncreasedPrecis(bool incp) { incPrec = incp; }
+    void SetAntithetic(bool a) {
+        anti = a;
+        plain = !anti && !incPrec;
+    }
+    void IncreasedPrecis(bool incp) {
+        incPrec = incp;
+        plain = !anti && !incPrec;
+    }
 
     // Moves the current state by 2^e + c steps; negative e and c go back.
     void AdvanceState(long e, long c);
@@ -37,15 +43,20 @@ public:
     void WriteStateFull() const;
 
     // Uniform number strictly between 0 and 1.
-    [[gnu::always_inline]] double RandU01() { return incPrec ? U01d() : U01(); }
+    [[gnu::always_inline]] double RandU01() {
+        if (plain) return step();
+        return incPrec ? U01d() : U01();
+    }
     // Whole number in [i, j].
     int RandInt(int i, int j) { return i + static_cast<int>((j - i + 1.0) * RandU01()); }
 
 private:
-    // The two switches sit next to the current state: every draw reads
-    // them, while the substream and stream starts are read only on resets.
+    // The switches sit next to the current state: every draw reads them,
+    // while the substream and stream starts are read only on resets.
     bool anti;
     bool incPrec;
+    // Neither switch is on (the usual case): a draw tests only this.
+    bool plain;
     // The current state: whole numbers below 2^32, held as 64-bit integers
     // because every draw computes with them as such (the substream and
     // stream starts keep the floating-point form of the jump arithmetic).
@@ -70,7 +81,12 @@ private:
 
     static bool CheckSeed(const unsigned long seed[6]);
 
-    // One step of the recurrence. The state values are whole numbers below
+    // One number, antithetic when that switch is on.
+    [[gnu::always_inline]] double U01() {
+        const double u = step();
+        return anti ? (1.0 - u) : u;
+    }
+    // One step of the recurrence and its number. The state values are whole numbers below
     // their modulus (< 2^32) and every partial product stays below 2^53, so
     // the step is done in 64-bit integers: the remainders are exactly those
     // of the floating-point form, and integer division by a constant needs
@@ -78,7 +94,7 @@ private:
     // the same remainder, so that the sum is never negative: an unsigned
     // remainder needs neither the sign correction of a signed one nor the
     // test that follows it.
-    [[gnu::always_inline]] double U01() {
+    [[gnu::always_inline]] double step() {
         typedef unsigned long long U;
         constexpr U um1 = static_cast<U>(m1), um2 = static_cast<U>(m2);
         const U p1 = (static_cast<U>(a12) * static_cast<U>(Cg[1]) +
@@ -89,8 +105,7 @@ private:
                       static_cast<U>(a23n) * (um2 - static_cast<U>(Cg[3]))) % um2;
         Cg[3] = Cg[4]; Cg[4] = Cg[5]; Cg[5] = static_cast<long long>(p2);
 
-        const double u = static_cast<double>(p1 > p2 ? p1 - p2 : p1 - p2 + um1) * norm;
-        return anti ? (1.0 - u) : u;
+        return static_cast<double>(p1 > p2 ? p1 - p2 : p1 - p2 + um1) * norm;
     }
 
     // Two steps per number, for about 53 bits of precision.

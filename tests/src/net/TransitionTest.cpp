@@ -264,6 +264,45 @@ TEST(Transition, OwnSpacePriorityAndWeightAreAskedUnlessTheKernelsAreKept) {
     }
 }
 
+namespace {
+
+// A transition whose delay is exponential with a fixed mean: the kernel
+// samples it from the transition's delay stream, without getFiringDelay.
+class FixedExpTransition : public TestTransition {
+public:
+    FixedExpTransition(int id, NetClass* net, double m)
+        : TestTransition(id, "Exp", net, testnets::traits().bindingDirectly().withoutGlobalGuard()), mean(m) {}
+    DelayForm fixedDelay(double& m) const override {
+        m = mean;
+        return DelayForm::Exponential;
+    }
+    double nextDelayDraw() const { return delay.Exp(1.0); }
+    double mean;
+};
+
+}  // namespace
+
+// A negative mean is no delay and draws nothing, as Exp answers it.
+TEST(Transition, TheKernelSamplesAFixedExponentialDelay) {
+    for (double mean : {2.0, 0.0, -1.0}) {
+        SCOPED_TRACE(mean);
+        TestNet net;
+        Place* p = net.place("P");
+        net.putMany(p, 1);
+        packageSeed(91);
+        FixedExpTransition* t = new FixedExpTransition(1, &net, mean);
+        net.addTransition(t);
+        net.in(p, t);
+        t->startup();
+        ASSERT_EQ(t->getEvents().size(), 1u);
+        packageSeed(91);
+        Delay twin;  // the first stream of the package, as the transition's sampler
+        EXPECT_EQ(t->getNextEvent()->getTime(), DateTime() + twin.Exp(mean));
+        EXPECT_EQ(t->delayCalls, 0);
+        EXPECT_EQ(t->nextDelayDraw(), twin.Exp(1.0));
+    }
+}
+
 TEST(Transition, ExtractingFromAOneEntryListStillDraws) {
     TestNet net;
     packageSeed(77);
