@@ -36,11 +36,24 @@ public:
     void setOwner(std::size_t i, Transition* t) { owners[i] = t; }
     Transition* owner(std::size_t i) const { return owners[i]; }
 
+    // Transition `i`'s leaf as its owner keeps it: the index, and the word
+    // and bit that mark the leaf's parent, worked out once instead of at
+    // every change. Valid until the next reset.
+    struct Leaf {
+        std::size_t index = 0;
+        std::uint64_t* parentMarks = nullptr;
+        std::uint64_t parentBit = 0;
+    };
+    Leaf leaf(std::size_t i) const {
+        return Leaf{i, leafParentMarks + i / (kFanOut * 64), std::uint64_t(1) << (i / kFanOut % 64)};
+    }
+
     // The first event of transition `i` is now `b` (null: none). Its time and
     // priority are read now: a transition whose first event changes its time
     // calls this again. No event counts as an event that never comes, and so
     // does a time that is not a number; both zeros are one time.
-    void set(std::size_t i, Binding* b) {
+    void set(const Leaf& at, Binding* b) {
+        const std::size_t i = at.index;
         events[i] = b;
         double t = std::numeric_limits<double>::infinity();
         int p = INT_MIN;
@@ -51,8 +64,9 @@ public:
         }
         time[i] = t;
         priority[i] = p;
-        leafParentMarks[i / (kFanOut * 64)] |= std::uint64_t(1) << (i / kFanOut % 64);
+        *at.parentMarks |= at.parentBit;
     }
+    void set(std::size_t i, Binding* b) { set(leaf(i), b); }
     Binding* event(std::size_t i) const { return events[i]; }
 
     // Appends the events at the earliest time and, at that time, of the

@@ -59,7 +59,7 @@ Transition::~Transition() {
     if (logfile && logfile->is_open()) logfile->close();
     if (firstEventTree != nullptr) {
         firstEventTree->set(firstEventLeaf, nullptr);
-        firstEventTree->setOwner(firstEventLeaf, nullptr);
+        firstEventTree->setOwner(firstEventLeaf.index, nullptr);
     }
     for (Binding* b : bindings) dropEvent(b);
     bindings.clear();

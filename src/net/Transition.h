@@ -203,7 +203,7 @@ public:
     // null when no engine keeps one.
     void setFirstEventTree(FirstEventTree* tree, std::size_t leaf) {
         firstEventTree = tree;
-        firstEventLeaf = leaf;
+        firstEventLeaf = tree != nullptr ? tree->leaf(leaf) : FirstEventTree::Leaf();
         publishFirstEvent();
     }
     // Tells the engine's tree this transition's first event. Every change of
@@ -358,7 +358,7 @@ private:
     double firingWeight;
     int fireCount = 0;
     FirstEventTree* firstEventTree = nullptr;
-    std::size_t firstEventLeaf = 0;
+    FirstEventTree::Leaf firstEventLeaf;
     std::vector<Arc> inArcs;   // inPlaces with the tokens each arc takes
     std::vector<Arc> outArcs;  // outPlaces with the tokens each arc puts
     std::vector<const MarkingList*> headMarkings;

@@ -37,11 +37,17 @@ std::vector<Binding*> walk(const std::vector<Binding*>& row) {
     return out;
 }
 
+// Half the transitions change through the leaf they kept since the reset,
+// as transitions do, the others by their index.
 struct Row {
-    explicit Row(std::size_t n) : events(n, nullptr) { tree.reset(n); }
+    explicit Row(std::size_t n) : events(n, nullptr) {
+        tree.reset(n);
+        for (std::size_t i = 0; i < n; ++i) leaves.push_back(tree.leaf(i));
+    }
     void set(std::size_t i, Binding* b) {
         events[i] = b;
-        tree.set(i, b);
+        if (i % 2 == 0) tree.set(leaves[i], b);
+        else tree.set(i, b);
     }
     std::vector<Binding*> collect() {
         std::vector<Binding*> out;
@@ -50,6 +56,7 @@ struct Row {
     }
     FirstEventTree tree;
     std::vector<Binding*> events;
+    std::vector<FirstEventTree::Leaf> leaves;
 };
 
 }  // namespace
