@@ -14,7 +14,7 @@ Place::Place(int placeId, const char* placeName, NetClass* owner, PlaceIdentMap 
              unsigned cap)
     : Place(placeId, placeName, owner, limited, cap) {
     auto it = attributes.find("watch");
-    watch = it != attributes.end() && it->second == "true";
+    setWatch(it != attributes.end() && it->second == "true");
 }
 
 Place::Place(int placeId, NetClass* owner) : Place(placeId, "noname", owner, false, 0) {}

@@ -31,8 +31,14 @@ public:
     std::list<Transition*>& getInTransitions() { return inTransitions; }
     std::list<Transition*>& getOutTransitions() { return outTransitions; }
     std::vector<MeasureObj*>& getMeasures() { return measures; }
-    void setWatch(bool w) { watch = w; }
+    void setWatch(bool w) {
+        watch = w;
+        if (w) someWatched = true;
+    }
     bool getWatch() const { return watch; }
+    // Whether any place has been watched so far: until one is, a firing
+    // need not ask its places whether they are.
+    static bool anyWatched() { return someWatched; }
     bool hasLimitedView() const { return limitedView; }
 
     // Whether `n` more tokens fit (capacity 0 is unlimited).
@@ -74,6 +80,8 @@ private:
     bool limitedView;
     bool watch;
     unsigned capacity;
+    // Set once and kept: a flag that is never cleared cannot miss a place.
+    static inline bool someWatched = false;
     std::list<Transition*> globalGuardTransitions;
     // Consumers whose not-bound list follows the marking (infinite-server
     // transitions), kept apart so that adding a token to a place read by

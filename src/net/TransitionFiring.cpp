@@ -302,6 +302,7 @@ void Transition::notifyMeasures(bool tracing) {
 }
 
 void Transition::notifyPlaceWatch() {
+    if (!Place::anyWatched()) return;
     for (Place* p : affectedPlaces) p->displContent();
 }
 

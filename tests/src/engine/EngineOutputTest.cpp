@@ -73,6 +73,40 @@ TEST(EngineOutput, WatchedFiringIsLoggedAsNoSockEntryOnceInitialised) {
     net.setSimulation(nullptr);
 }
 
+// A place watched after the net is built (the first watched place of the
+// process when this test runs alone) sends its token count after every
+// firing that touches it; its unwatched neighbour sends nothing.
+TEST(EngineOutput, PlaceWatchedAfterBuildSendsItsCountAtEveryFiring) {
+    testsupport::ScratchDir dir("engine-place-watch");
+    OpenLogs logs(dir.path());
+    TestNet net;
+    Place* source = net.place("Source");
+    Place* sink = net.place("Sink");
+    TestTransition* t = net.transition("Move", traits().withDelay(1.5));
+    net.in(source, t);
+    net.out(t, sink);
+    net.putMany(source, 2);
+    DateTime start(0.0);
+    {
+        OutputSimulation sim(&net, start, 1);
+        sim.init();
+        sink->setWatch(true);
+        for (int i = 0; i < 2; ++i) {
+            EventList events;
+            sim.getFirstBindingsOfAllTransitions(&events, false);
+            Binding* b = sim.resolve_conflicts(events);
+            ASSERT_NE(b, nullptr);
+            sim.updateSimulationTime(b->getTime());
+            sim.executeEvent(b);
+        }
+        const std::string log = logs.sim();
+        EXPECT_NE(log.find("NO_SOCK: TIME;1.5\nSink<Place>;1\n\n"), std::string::npos) << log;
+        EXPECT_NE(log.find("NO_SOCK: TIME;3\nSink<Place>;2\n\n"), std::string::npos) << log;
+        EXPECT_EQ(log.find("Source<Place>"), std::string::npos) << log;
+    }
+    net.setSimulation(nullptr);
+}
+
 TEST(EngineOutput, MeasureEstimatesWaitForTheAnalysisAndOmitAccumulativeValues) {
     testsupport::ScratchDir dir("engine-estimates");
     OpenLogs logs(dir.path());
