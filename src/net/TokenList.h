@@ -64,7 +64,7 @@ public:
     // take it over before the handles move.
     // The growing case is out of line, so that the common one inlines into
     // the generated searches.
-    void push_back(const Ptr<Token>& t) {
+    [[gnu::always_inline]] void push_back(const Ptr<Token>& t) {
         if (borrowing_) return borrow(t);
         if (size_ == capacity_) return growAndAppend(Ptr<Token>(t));
         new (data_ + size_) Ptr<Token>(t);

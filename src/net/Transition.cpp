@@ -15,13 +15,6 @@ long Transition::globalFireCount = 0;
 namespace {
 const char* truth(bool b) { return b ? "TRUE" : "FALSE"; }
 const DateTime kNoEngineTime;
-
-// Whether the token at `i` also stands earlier in the list.
-bool boundEarlier(const TokenList& tokens, std::size_t i) {
-    for (std::size_t j = 0; j < i; ++j)
-        if (tokens[j].GetRawPtr() == tokens[i].GetRawPtr()) return true;
-    return false;
-}
 }  // namespace
 
 Transition::Transition(int uniqueid, const char* transitionName, NetClass* owner, const PlaceIdentMap& placeMap,
@@ -170,63 +163,6 @@ void Transition::searchGeneral() {
     }
     clearTempBindingList(list);
     delete list;
-}
-
-// addBinding without its checks, for a caller that has made sure of them.
-[[gnu::always_inline]] inline void Transition::enlist(Binding* b) {
-    Logging* log = MainClass::getLog();
-    if (log->isEventLogging()) log->getEventLog() << "addToEventList()... " << *b << "\n";
-    bindings.insert(b);
-    publishFirstEvent();
-    // A single-server transition registers only through its one event, so a
-    // token it binds once is new to it (the token's list then needs no full
-    // scan when the event goes).
-    // A binding's handles are never empty (they come from markings), so
-    // they are read without the handle's check.
-    TokenList& tokens = *b->getBoundTokens();
-    const bool tracing = log->isTransLogging();
-    if (!isInfinite) {
-        for (std::size_t i = 0; i < tokens.size(); ++i) {
-            if (i == 0 || !boundEarlier(tokens, i)) tokens[i].GetRawPtr()->addNewTransition(this, tracing);
-            else tokens[i].GetRawPtr()->addTransition(this, tracing);
-        }
-    } else {
-        for (Ptr<Token>& h : tokens) {
-            h.GetRawPtr()->addTransition(this, tracing);
-            removeNotBoundToken(h);
-        }
-    }
-    inEventList = true;
-}
-
-// The same steps as the general search with its one candidate: space and
-// guard are asked (both, as there), the choice among the one candidate draws
-// its number, and the event is timed and takes its ID after the search, as
-// there; but the search fills the event's own token list, without a
-// candidate list or copies of handles.
-void Transition::bindFirstCombination(const DateTime& current) {
-    const bool space = spaceAvailable();
-    const bool guard = guardPasses();
-    if (!(space && guard)) return;
-    // A single-server transition searches only while its list is empty, so
-    // its own event is free.
-    KERNEL_ASSERT(bindings.empty(), "src/Transition", 368);
-    Binding* b = &ownEvent;
-    // A direct search's event borrows its tokens: every token it binds lies
-    // in a place until the event is withdrawn or fires (a token taken by
-    // another firing tells this transition, which drops the event before
-    // the token can go), and the firing pins them. A time-guard event keeps
-    // counted handles.
-    b->tokensToFill().borrowTokens(directSearch);
-    if (!(takesHeads ? bindHeads(b->tokensToFill()) : findFirstBinding(b->tokensToFill()))) {
-        dropEvent(b);
-        return;
-    }
-    (void)random.randint(0, 0);
-    // A direct search's transition has no time guard: the event fires.
-    if (directSearch) b->initAs(this, current, true);
-    else b->init(this, current);
-    enlist(b);
 }
 
 TempBindingList* Transition::firstBindingAsList() {

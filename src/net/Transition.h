@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/KernelAssert.h"
 #include "frame/MainClass.h"
 #include "net/Binding.h"
 #include "net/DefaultGM.h"
@@ -291,7 +292,7 @@ private:
     void bindFirstCombination(const DateTime& current);
     // findFirstBinding of a transition that takes the first token of each of
     // its head places (findsHeadsOf).
-    bool bindHeads(TokenList& tokens) const {
+    [[gnu::always_inline]] bool bindHeads(TokenList& tokens) const {
         for (const MarkingList* m : headMarkings)
             if (m->empty()) return false;
         for (const MarkingList* m : headMarkings) tokens.push_back(m->front());
@@ -305,6 +306,12 @@ private:
     void openLogfile(const std::string& logName, const std::string& description, std::ios::openmode mode);
     void withdraw(Binding* b);
     void enlist(Binding* b);
+    // Whether the token at `i` also stands earlier in the list.
+    static bool boundEarlier(const TokenList& tokens, std::size_t i) {
+        for (std::size_t j = 0; j < i; ++j)
+            if (tokens[j].GetRawPtr() == tokens[i].GetRawPtr()) return true;
+        return false;
+    }
     template <bool tellHolders>
     void withdrawEvent(Binding* b);
     // Ends an event that has left the event list: the transition's own event
@@ -418,4 +425,63 @@ inline void Binding::init(Transition* t, const DateTime& now) { initAs(t, now, !
     priority = t->eventPriority();
     weight = t->eventWeight();
     ID = idCounter++;
+}
+
+// addBinding without its checks, for a caller that has made sure of them.
+[[gnu::always_inline]] inline void Transition::enlist(Binding* b) {
+    Logging* log = MainClass::getLog();
+    if (log->isEventLogging()) log->getEventLog() << "addToEventList()... " << *b << "\n";
+    bindings.insert(b);
+    publishFirstEvent();
+    // A single-server transition registers only through its one event, so a
+    // token it binds once is new to it (the token's list then needs no full
+    // scan when the event goes).
+    // A binding's handles are never empty (they come from markings), so
+    // they are read without the handle's check.
+    TokenList& tokens = *b->getBoundTokens();
+    const bool tracing = log->isTransLogging();
+    if (!isInfinite) {
+        for (std::size_t i = 0; i < tokens.size(); ++i) {
+            if (i == 0 || !boundEarlier(tokens, i)) tokens[i].GetRawPtr()->addNewTransition(this, tracing);
+            else tokens[i].GetRawPtr()->addTransition(this, tracing);
+        }
+    } else {
+        for (Ptr<Token>& h : tokens) {
+            h.GetRawPtr()->addTransition(this, tracing);
+            removeNotBoundToken(h);
+        }
+    }
+    inEventList = true;
+}
+
+// The same steps as the general search with its one candidate: space and
+// guard are asked (both, as there), the choice among the one candidate draws
+// its number, and the event is timed and takes its ID after the search, as
+// there; but the search fills the event's own token list, without a
+// candidate list or copies of handles. Inline: it is the search of almost
+// every notice, and a call would save and restore the registers the delay's
+// draw needs at every one.
+[[gnu::always_inline]] inline void Transition::bindFirstCombination(const DateTime& current) {
+    const bool space = spaceAvailable();
+    const bool guard = guardPasses();
+    if (!(space && guard)) return;
+    // A single-server transition searches only while its list is empty, so
+    // its own event is free.
+    KERNEL_ASSERT(bindings.empty(), "src/Transition", 368);
+    Binding* b = &ownEvent;
+    // A direct search's event borrows its tokens: every token it binds lies
+    // in a place until the event is withdrawn or fires (a token taken by
+    // another firing tells this transition, which drops the event before
+    // the token can go), and the firing pins them. A time-guard event keeps
+    // counted handles.
+    b->tokensToFill().borrowTokens(directSearch);
+    if (!(takesHeads ? bindHeads(b->tokensToFill()) : findFirstBinding(b->tokensToFill()))) {
+        dropEvent(b);
+        return;
+    }
+    (void)random.randint(0, 0);
+    // A direct search's transition has no time guard: the event fires.
+    if (directSearch) b->initAs(this, current, true);
+    else b->init(this, current);
+    enlist(b);
 }
