@@ -17,6 +17,16 @@ public:
     OutputSimulation(NetClass* net, const DateTime& start, int runMode)
         : Simulation(net, "outnet", "NULL", start, DateTime(100.0), 1, runMode, true, false, 0.1, 10.0, 15) {}
     void setAnalysisState(int s) { analysisState = s; }
+    // Fires the next event as a run does; false when there is none.
+    bool fireNext() {
+        EventList events;
+        getFirstBindingsOfAllTransitions(&events, false);
+        Binding* b = resolve_conflicts(events);
+        if (b == nullptr) return false;
+        updateSimulationTime(b->getTime());
+        executeEvent(b);
+        return true;
+    }
 };
 
 // A measure with a fixed estimate.
@@ -57,12 +67,7 @@ TEST(EngineOutput, WatchedFiringIsLoggedAsNoSockEntryOnceInitialised) {
         sim.measureOut(t, 7.0);  // before init: not sent
         sim.displayOut(t, 8.0);
         sim.init();
-        EventList events;
-        sim.getFirstBindingsOfAllTransitions(&events, false);
-        Binding* b = sim.resolve_conflicts(events);
-        ASSERT_NE(b, nullptr);
-        sim.updateSimulationTime(b->getTime());
-        sim.executeEvent(b);
+        ASSERT_TRUE(sim.fireNext());
         sim.displayOut(t, 0.25);
         const std::string log = logs.sim();
         EXPECT_NE(log.find("meassureOut not initialized: 7\n"), std::string::npos) << log;
@@ -91,14 +96,8 @@ TEST(EngineOutput, PlaceWatchedAfterBuildSendsItsCountAtEveryFiring) {
         OutputSimulation sim(&net, start, 1);
         sim.init();
         sink->setWatch(true);
-        for (int i = 0; i < 2; ++i) {
-            EventList events;
-            sim.getFirstBindingsOfAllTransitions(&events, false);
-            Binding* b = sim.resolve_conflicts(events);
-            ASSERT_NE(b, nullptr);
-            sim.updateSimulationTime(b->getTime());
-            sim.executeEvent(b);
-        }
+        ASSERT_TRUE(sim.fireNext());
+        ASSERT_TRUE(sim.fireNext());
         const std::string log = logs.sim();
         EXPECT_NE(log.find("NO_SOCK: TIME;1.5\nSink<Place>;1\n\n"), std::string::npos) << log;
         EXPECT_NE(log.find("NO_SOCK: TIME;3\nSink<Place>;2\n\n"), std::string::npos) << log;
