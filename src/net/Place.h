@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <iosfwd>
 #include <list>
 #include <string>
@@ -33,12 +34,12 @@ public:
     std::vector<MeasureObj*>& getMeasures() { return measures; }
     void setWatch(bool w) {
         watch = w;
-        if (w) someWatched = true;
+        if (w) someWatched.store(true, std::memory_order_relaxed);
     }
     bool getWatch() const { return watch; }
     // Whether any place has been watched so far: until one is, a firing
     // need not ask its places whether they are.
-    static bool anyWatched() { return someWatched; }
+    static bool anyWatched() { return someWatched.load(std::memory_order_relaxed); }
     bool hasLimitedView() const { return limitedView; }
 
     // Whether `n` more tokens fit (capacity 0 is unlimited).
@@ -81,7 +82,9 @@ private:
     bool watch;
     unsigned capacity;
     // Set once and kept: a flag that is never cleared cannot miss a place.
-    static inline bool someWatched = false;
+    // Atomic: a net may be built on one thread and run on another (the
+    // token-game tests do); relaxed, since it guards no other data.
+    static inline std::atomic<bool> someWatched{false};
     std::list<Transition*> globalGuardTransitions;
     // Consumers whose not-bound list follows the marking (infinite-server
     // transitions), kept apart so that adding a token to a place read by
