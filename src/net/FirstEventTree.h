@@ -48,10 +48,11 @@ public:
         return Leaf{i, leafParentMarks + i / (kFanOut * 64), std::uint64_t(1) << (i / kFanOut % 64)};
     }
 
-    // The first event of transition `i` is now `b` (null: none). Its time and
-    // priority are read now: a transition whose first event changes its time
-    // calls this again. No event counts as an event that never comes, and so
-    // does a time that is not a number; both zeros are one time.
+    // The first event of the transition at leaf `at` is now `b` (null:
+    // none). Its time and priority are read now: a transition whose first
+    // event changes its time calls this again. No event counts as an event
+    // that never comes, and so does a time that is not a number; both zeros
+    // are one time.
     void set(const Leaf& at, Binding* b) {
         const std::size_t i = at.index;
         events[i] = b;
@@ -66,7 +67,6 @@ public:
         priority[i] = p;
         *at.parentMarks |= at.parentBit;
     }
-    void set(std::size_t i, Binding* b) { set(leaf(i), b); }
     Binding* event(std::size_t i) const { return events[i]; }
 
     // Appends the events at the earliest time and, at that time, of the

@@ -86,14 +86,14 @@ private:
         const double u = step();
         return anti ? (1.0 - u) : u;
     }
-    // One step of the recurrence and its number. The state values are whole numbers below
-    // their modulus (< 2^32) and every partial product stays below 2^53, so
-    // the step is done in 64-bit integers: the remainders are exactly those
-    // of the floating-point form, and integer division by a constant needs
-    // no division instruction. The subtracted term a*x is added as a*(m - x),
-    // the same remainder, so that the sum is never negative: an unsigned
-    // remainder needs neither the sign correction of a signed one nor the
-    // test that follows it.
+    // One step of the recurrence and its number. The state values are whole
+    // numbers below their modulus (< 2^32) and every partial product stays
+    // below 2^53, so the step is done in 64-bit integers: the remainders are
+    // exactly those of the floating-point form, and integer division by a
+    // constant needs no division instruction. The subtracted term a*x is
+    // added as a*(m - x), the same remainder, so that the sum is never
+    // negative: an unsigned remainder needs neither the sign correction of a
+    // signed one nor the test that follows it.
     [[gnu::always_inline]] double step() {
         typedef unsigned long long U;
         constexpr U um1 = static_cast<U>(m1), um2 = static_cast<U>(m2);

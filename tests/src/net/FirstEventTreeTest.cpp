@@ -37,8 +37,8 @@ std::vector<Binding*> walk(const std::vector<Binding*>& row) {
     return out;
 }
 
-// Half the transitions change through the leaf they kept since the reset,
-// as transitions do, the others by their index.
+// Every change goes through the leaf kept since the reset, as transitions
+// do.
 struct Row {
     explicit Row(std::size_t n) : events(n, nullptr) {
         tree.reset(n);
@@ -46,8 +46,7 @@ struct Row {
     }
     void set(std::size_t i, Binding* b) {
         events[i] = b;
-        if (i % 2 == 0) tree.set(leaves[i], b);
-        else tree.set(i, b);
+        tree.set(leaves[i], b);
     }
     std::vector<Binding*> collect() {
         std::vector<Binding*> out;
